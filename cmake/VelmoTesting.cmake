@@ -1,0 +1,16 @@
+# velmo_add_gtest(NAME SOURCES ... [LIBS ...] [LOCK resource])
+#
+# Builds one GoogleTest program into build/tests/bin and registers each of
+# its cases with CTest. Cases that share an on-disk fixture (the tagger's
+# test site, say) name it with LOCK so that ctest -j never runs them at once.
+function(velmo_add_gtest name)
+    cmake_parse_arguments(ARG "" "LOCK" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
+    set(props "")
+    if(ARG_LOCK)
+        set(props PROPERTIES RESOURCE_LOCK ${ARG_LOCK})
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 ${props})
+endfunction()
