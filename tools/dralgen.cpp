@@ -1,0 +1,147 @@
+// Implementation details: one pass over the source with a 4096-byte line
+// buffer, so a line longer than 4095 bytes arrives in pieces that are each
+// handled as a line of their own, and a NUL byte ends a line's text.
+//
+// Text goes into the data file through DataWriter, a buffer of our own rather
+// than stdio's, so that a block's datasize field can be filled in while the
+// block is still in memory; only a block that outgrew the buffer costs a seek
+// back into the file.
+#include "dralgen.h"
+
+#include "le32.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr char kStartPrefix[] = "BLOCK START";
+constexpr char kEndPrefix[] = "BLOCK END";
+constexpr std::size_t kNameOffset = 12; // the character after the start prefix is skipped
+constexpr std::size_t kNameBytes = 8;
+constexpr std::size_t kEntryBytes = kNameBytes + kLe32Size;
+constexpr std::size_t kHeaderBytes = 2 * kLe32Size;
+constexpr std::int32_t kStringType = 2;
+constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+constexpr int kLineBufferBytes = 4096;
+constexpr std::size_t kDataBufferBytes = 1 << 20;
+
+template <std::size_t N>
+bool starts_with(const char *text, std::size_t len, const char (&prefix)[N]) {
+    return len >= N - 1 && std::memcmp(text, prefix, N - 1) == 0;
+}
+
+// Appends to the data file through a memory buffer and can rewrite a 4-byte
+// number anywhere in what has been appended so far.
+class DataWriter {
+  public:
+    explicit DataWriter(std::FILE *file)
+        : file_(file), buf_(std::make_unique<unsigned char[]>(kDataBufferBytes)) {}
+
+    // Bytes appended so far: the data file's length once flushed.
+    std::int64_t size() const { return flushed_ + static_cast<std::int64_t>(used_); }
+
+    // REQUIRES: n <= kDataBufferBytes.
+    bool append(const void *bytes, std::size_t n) {
+        assert(n <= kDataBufferBytes);
+        if (n > kDataBufferBytes - used_ && !flush())
+            return false;
+        std::memcpy(buf_.get() + used_, bytes, n);
+        used_ += n;
+        return true;
+    }
+
+    // REQUIRES: the 4 bytes at pos were appended in one call.
+    bool rewrite_le32(std::int64_t pos, std::int32_t value) {
+        unsigned char bytes[kLe32Size];
+        le32_encode(value, bytes);
+        if (pos >= flushed_) {
+            std::memcpy(buf_.get() + (pos - flushed_), bytes, kLe32Size);
+            return true;
+        }
+        return fseeko(file_, pos, SEEK_SET) == 0 &&
+               std::fwrite(bytes, 1, kLe32Size, file_) == kLe32Size &&
+               fseeko(file_, flushed_, SEEK_SET) == 0;
+    }
+
+    bool flush() {
+        if (std::fwrite(buf_.get(), 1, used_, file_) != used_)
+            return false;
+        flushed_ += static_cast<std::int64_t>(used_);
+        used_ = 0;
+        return true;
+    }
+
+  private:
+    std::FILE *file_;
+    std::unique_ptr<unsigned char[]> buf_;
+    std::size_t used_ = 0;
+    std::int64_t flushed_ = 0;
+};
+
+} // namespace
+
+DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *data,
+                              std::int64_t max_file_bytes) {
+    DataWriter out(data);
+    std::int64_t index_size = 0;
+    bool in_block = false;
+    std::int64_t datasize_pos = 0;
+    std::int64_t running_size = 0;
+    char line[kLineBufferBytes];
+
+    while (std::fgets(line, sizeof line, source) != nullptr) {
+        const std::size_t len = std::strlen(line);
+        if (starts_with(line, len, kStartPrefix)) {
+            // Room for this entry and the end marker still to come.
+            if (index_size + static_cast<std::int64_t>(kEntryBytes + kNameBytes) > max_file_bytes)
+                return DralgenStatus::index_too_large;
+            if (out.size() + static_cast<std::int64_t>(kHeaderBytes) > max_file_bytes)
+                return DralgenStatus::data_too_large;
+
+            unsigned char entry[kEntryBytes] = {}; // a short name stays NUL-filled
+            if (len > kNameOffset)
+                std::memcpy(entry, line + kNameOffset, std::min(len - kNameOffset, kNameBytes));
+            le32_encode(static_cast<std::int32_t>(out.size()), entry + kNameBytes);
+            if (std::fwrite(entry, 1, kEntryBytes, index) != kEntryBytes)
+                return DralgenStatus::index_unwritable;
+            index_size += kEntryBytes;
+
+            unsigned char header[kHeaderBytes];
+            le32_encode(kStringType, header);
+            le32_encode(0, header + kLe32Size); // filled in by the end line
+            datasize_pos = out.size() + kLe32Size;
+            if (!out.append(header, kHeaderBytes))
+                return DralgenStatus::data_unwritable;
+            in_block = true;
+            running_size = 0;
+        } else if (starts_with(line, len, kEndPrefix)) {
+            // An end line that closes nothing must not touch the size of a
+            // block that is already closed.
+            if (!in_block)
+                continue;
+            if (!out.rewrite_le32(datasize_pos, static_cast<std::int32_t>(running_size)))
+                return DralgenStatus::data_unwritable;
+            in_block = false;
+            running_size = 0;
+        } else {
+            if (out.size() + static_cast<std::int64_t>(len) > max_file_bytes)
+                return DralgenStatus::data_too_large;
+            if (!out.append(line, len))
+                return DralgenStatus::data_unwritable;
+            running_size += static_cast<std::int64_t>(len);
+        }
+    }
+    if (std::ferror(source))
+        return DralgenStatus::source_unreadable;
+
+    // The data goes out first: an index never ends with its marker while
+    // the blocks it points at are missing.
+    if (!out.flush() || std::fflush(data) != 0)
+        return DralgenStatus::data_unwritable;
+    if (std::fwrite(kEndMarker, 1, kNameBytes, index) != kNameBytes || std::fflush(index) != 0)
+        return DralgenStatus::index_unwritable;
+    return DralgenStatus::ok;
+}
