@@ -1,0 +1,52 @@
+// The five archiver operations and the exact commands that carry them out:
+// a /bin/sh command line for the normal modes, and an argument vector with
+// its redirections for siteop mode, where no shell is started.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class ArchiverOp {
+    ListContents,       // unzip -vqq ARCHIVE, output into FILE
+    ExtractDescription, // unzip -Cqqp ARCHIVE FILE_ID.DIZ, output into FILE
+    StoreDescription,   // zip -jqq ARCHIVE FILE
+    SetComment,         // zip -zqq ARCHIVE, comment from the site's comment file
+    AddInfo,            // zip -jqq ARCHIVE, the site's info file
+};
+
+// One operation with its paths. `file` is the listing, description or file
+// to store; SetComment and AddInfo leave it empty.
+struct ArchiverCall {
+    ArchiverOp op;
+    std::string archive;
+    std::string file;
+};
+
+// A program started without a shell: its argument vector (argv[0] is the
+// program's path) and the files its standard input and output are opened on
+// (empty for none).
+struct DirectStart {
+    std::vector<std::string> argv;
+    std::string stdin_path;
+    std::string stdout_path;
+};
+
+// Returns `path` as one /bin/sh word: unchanged when it holds only letters,
+// digits and / . _ - + , : @ % =, otherwise in single quotes with each
+// embedded ' written as '\''.
+std::string shell_quote(std::string_view path);
+
+// The shell command line for a call, with every path quoted as shell_quote
+// does. Names made of plain characters give the classic lines exactly.
+std::string shell_command(const ArchiverCall &call);
+
+// The argument vector and redirections for a call in siteop mode, which
+// always uses the comment file "sitetag.asc" and the info file
+// "velmo97.nfo" in CONF_DIR.
+DirectStart direct_start(const ArchiverCall &call);
+
+// True when unzip would take `path` for a wildcard pattern (it expands
+// * ? [ ] in its archive argument itself) and so must be handed a plain
+// name instead.
+bool unzip_would_expand(std::string_view path);

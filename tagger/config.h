@@ -1,0 +1,17 @@
+// The site's settings file, CONF_DIR/velmotag.conf: keywords that mark an
+// archive already tagged, the tag line, and the info and comment file names.
+#pragma once
+
+#include <cstdio>
+
+// Reads CONF_DIR/velmotag.conf into `settings`. Returns 0 when the file was
+// read to its end, 1 when it cannot be opened (reported by mode; every
+// setting then keeps its value).
+int read_datafile();
+
+// Applies every line of an open configuration stream to `settings`.
+// `conf_path` names the file in the too-many-keywords warning.
+void read_config_stream(std::FILE *conf, const char *conf_path);
+
+// Applies one configuration line (edited in place) to `settings`.
+void apply_config_line(char *line, const char *conf_path);

@@ -1,0 +1,60 @@
+#include "discovery.h"
+
+#include "report.h"
+#include "settings.h"
+#include "text.h"
+
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+constexpr std::size_t kChunkBuffer = 1024;
+constexpr char kDescriptionName[] = "FILE_ID.DIZ";
+
+// Copies the rightmost description name in the chunk into diz_name, in the
+// chunk's own letter case. A name split across two chunks is not found.
+void find_description_name(const char *chunk) {
+    std::size_t length = std::strlen(chunk);
+    for (std::size_t i = 0; i + kDizNameLen <= length; ++i) {
+        if (strncasecmp(chunk + i, kDescriptionName, kDizNameLen) == 0)
+            std::memcpy(settings.diz_name, chunk + i, kDizNameLen);
+    }
+}
+
+} // namespace
+
+int scan_listing(std::FILE *listing) {
+    char chunk[kChunkBuffer];
+    while (std::fgets(chunk, sizeof chunk, listing)) {
+        find_description_name(chunk);
+        str_upper(chunk);
+        for (int k = 0; k < settings.keyword_count; ++k) {
+            if (std::strstr(chunk, settings.keywords[k])) {
+                say("keyword '%s' found in '%s'\n", settings.keywords[k], chunk);
+                return kListingRejected;
+            }
+        }
+    }
+    settings.diz_name[kDizNameLen] = '\0';
+    return settings.diz_name[0] ? kHasDescription : kNoDescription;
+}
+
+int get_dizname(const char *listing_path) {
+    trace("BEGIN get_dizname( %s )\n", listing_path);
+    settings.diz_name[0] = '\0';
+    std::FILE *listing = std::fopen(listing_path, "r");
+    if (!listing) {
+        report_open_error("error!\n%s: opening '%s': %s\n", listing_path);
+        trace("LEAVING[1] get_dizname( %s )\n", listing_path);
+        return kListingRejected;
+    }
+    int result = scan_listing(listing);
+    std::fclose(listing);
+    if (result == kListingRejected) {
+        trace("LEAVING[2] get_dizname( %s )\n", listing_path);
+        return result;
+    }
+    trace("LEAVING get_dizname( %s )\n", listing_path);
+    return result;
+}
