@@ -1,0 +1,44 @@
+// Sequential reader of a store's index: entries in order up to the end
+// marker, or up to an entry that the file ends inside of. The index is read in
+// large chunks rather than one entry per call, since every lookup scans it
+// from the start.
+#ifndef DRALDB_INDEX_READER_H
+#define DRALDB_INDEX_READER_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "store_format.h"
+
+namespace draldb {
+
+class IndexReader {
+  public:
+    enum class Step { Entry, EndMarker, Exhausted };
+
+    // Positions index at its start; a failed seek reads as an empty index.
+    explicit IndexReader(FILE *index);
+
+    // Fills entry on Step::Entry. After Step::EndMarker, position() is the
+    // marker's place in the file.
+    Step next(IndexEntry &entry);
+
+    // Index position of the first byte not yet consumed.
+    int64_t position() const { return position_; }
+
+  private:
+    bool buffer_at_least(size_t count);
+
+    FILE *index_;
+    std::array<unsigned char, kEntrySize * 2048> chunk_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    int64_t position_ = 0;
+    bool exhausted_ = false;
+};
+
+} // namespace draldb
+
+#endif
