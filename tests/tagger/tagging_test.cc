@@ -1,0 +1,176 @@
+#include "settings.h"
+#include "tagging.h"
+#include "unit_support.h"
+
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const std::string kTag = "--== zORV97 [Zelbrin Ostrak Ruvane Vell] zORV97 ==--";
+
+class TaggingTest : public TaggerUnitTest {
+  protected:
+    // Rewrites `description` and returns the bytes written.
+    std::string rewrite(const std::string &description, RewriteResult *result = nullptr) {
+        TempFile in_file(description);
+        std::FILE *in = std::fopen(in_file.path().c_str(), "rb");
+        std::FILE *out = std::tmpfile();
+        RewriteResult r = rewrite_description(in, out);
+        if (result)
+            *result = r;
+        std::fclose(in);
+        std::string bytes;
+        std::rewind(out);
+        for (int c; (c = std::fgetc(out)) != EOF;)
+            bytes += static_cast<char>(c);
+        std::fclose(out);
+        return bytes;
+    }
+    std::string tag_line(int blanks) { return std::string(blanks, ' ') + kTag + "\r\n"; }
+};
+
+TEST_F(TaggingTest, KeptLinesEndWithLfCrAndTheTagLineWithCrLf) {
+    RewriteResult result;
+    EXPECT_EQ(rewrite("Cool tool\r\nTiny\r\n", &result), "Cool tool\n\rTiny\n\r" + tag_line(1));
+    EXPECT_EQ(result.maxwidth, 9);
+    EXPECT_FALSE(result.keyword_hit);
+}
+
+TEST_F(TaggingTest, LinesOfThreeCharactersOrFewerAreLeftOut) {
+    EXPECT_EQ(rewrite("ab\r\nabc\r\nabcd\r\n\r\n"), "abcd\n\r" + tag_line(1));
+    EXPECT_EQ(rewrite("ab\nabc\n\n"), "abc\n\r" + tag_line(1));
+    EXPECT_EQ(rewrite("abc"), tag_line(1));
+    EXPECT_EQ(rewrite("abcd"), "abcd\n\r" + tag_line(1));
+}
+
+TEST_F(TaggingTest, TagLineIsCentredUnderTheWidestLine) {
+    EXPECT_EQ(rewrite(std::string(72, 'w') + "\r\n"), std::string(72, 'w') + "\n\r" + tag_line(10));
+    EXPECT_EQ(rewrite(std::string(72, 'w') + "\n"), std::string(72, 'w') + "\n\r" + tag_line(9));
+    EXPECT_EQ(rewrite(std::string(93, 'w') + "\r\n"), std::string(93, 'w') + "\n\r" + tag_line(20));
+    // Further than 20 blanks looks worse than none.
+    EXPECT_EQ(rewrite(std::string(94, 'w') + "\r\n"), std::string(94, 'w') + "\n\r" + tag_line(1));
+}
+
+TEST_F(TaggingTest, EmptyDescriptionGetsOnlyTheTagLine) {
+    EXPECT_EQ(rewrite(""), tag_line(1));
+}
+
+TEST_F(TaggingTest, OverlongLineIsTakenAsTwoChunks) {
+    std::string longline(1100, 'x');
+    std::string expected =
+        std::string(1023, 'x') + "\n\r" + std::string(77, 'x') + "\n\r" + tag_line(1);
+    EXPECT_EQ(rewrite(longline + "\r\n"), expected);
+}
+
+TEST_F(TaggingTest, KeywordStopsTaggingAndIsToldOnce) {
+    copy_limited(settings.keywords[0], "ZORV97", kKeywordMax);
+    copy_limited(settings.keywords[1], "BONUS", kKeywordMax);
+    settings.keyword_count = 2;
+    RewriteResult result;
+    std::string bytes;
+    std::string out = capture_stdout([&] {
+        bytes = rewrite("First line\r\nbonus here\r\nzorv97 and bonus\r\nLast line\r\n", &result);
+    });
+    EXPECT_TRUE(result.keyword_hit);
+    EXPECT_EQ(out, "keyword 'BONUS' found\n");
+    EXPECT_EQ(bytes, "First line\n\rbonus here\n\rzorv97 and bonus\n\rLast line\n\r");
+}
+
+TEST_F(TaggingTest, DebugTraceCountsChunksAndKeywords) {
+    settings.debug = 1;
+    copy_limited(settings.keywords[0], "NOPE", kKeywordMax);
+    settings.keyword_count = 1;
+    std::string out = capture_stdout([&] { rewrite("Cool tool\r\n"); });
+    EXPECT_EQ(out, " copy_and_tag() 5\n copy_and_tag() 6\n copy_and_tag() 7\n"
+                   " copy_and_tag() 8\n copy_and_tag() 9\n"
+                   " maxwidth = 9  strlen( diztagtext ) = 52\n spc = 0\n");
+}
+
+TEST_F(TaggingTest, OutputLiesBesideTheArchive) {
+    std::string path;
+    EXPECT_TRUE(description_output_path("/srv/up/a.zip", "FILE_ID.DIZ", &path));
+    EXPECT_EQ(path, "/srv/up/FILE_ID.DIZ");
+    EXPECT_TRUE(description_output_path("/a.zip", "file_id.diz", &path));
+    EXPECT_EQ(path, "/file_id.diz");
+    EXPECT_TRUE(description_output_path("a.zip", "FILE_ID.DIZ", &path));
+    EXPECT_EQ(path, "a.zip/FILE_ID.DIZ");
+    EXPECT_FALSE(description_output_path(("/" + std::string(1012, 'd') + "/a.zip").c_str(),
+                                         "FILE_ID.DIZ", &path));
+}
+
+class CopyAndTagTest : public TaggingTest {
+  protected:
+    void SetUp() override {
+        TaggingTest::SetUp();
+        char dir[] = "/tmp/velmotag_tag_XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        dir_ = dir;
+        archive_ = dir_ + "/a.zip";
+        copy_limited(settings.diz_name, "FILE_ID.DIZ", kDizNameLen);
+    }
+    void TearDown() override {
+        unlink((dir_ + "/FILE_ID.DIZ").c_str());
+        unlink((dir_ + "/target").c_str());
+        rmdir(dir_.c_str());
+        TaggingTest::TearDown();
+    }
+    std::string dir_, archive_;
+};
+
+TEST_F(CopyAndTagTest, UnreadableDescriptionMessageHasNoLineEnd) {
+    settings.debug = 1;
+    std::string out =
+        capture_stdout([&] { EXPECT_EQ(copy_and_tag(archive_.c_str(), "/no/diz"), 1); });
+    EXPECT_EQ(out, "BEGIN copy_and_tag( " + archive_ +
+                       ", /no/diz )\n copy_and_tag() 1\n"
+                       " copy_and_tag() 2\nerror\nvelmotag: opening '/no/diz': No such file or "
+                       "directoryLEAVING[1] copy_and_tag( " +
+                       archive_ + ", /no/diz )\n");
+}
+
+TEST_F(CopyAndTagTest, LinkAtTheOutputPathIsNeverFollowed) {
+    write_bytes(dir_ + "/target", "keep me");
+    ASSERT_EQ(symlink((dir_ + "/target").c_str(), (dir_ + "/FILE_ID.DIZ").c_str()), 0);
+    TempFile description("Cool tool\r\n");
+    settings.verbose = 0;
+    settings.siteop = 1;
+    EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1);
+    EXPECT_EQ(read_bytes(dir_ + "/target"), "keep me");
+    ASSERT_EQ(logged_lines().size(), 1u);
+    EXPECT_EQ(logged_lines()[0],
+              "error opening '" + dir_ + "/FILE_ID.DIZ': Too many levels of symbolic links");
+}
+
+TEST_F(CopyAndTagTest, OverlongOutputPathFailsLikeAnUncreatableFile) {
+    TempFile description("Cool tool\r\n");
+    std::string archive = "/" + std::string(1012, 'd') + "/a.zip";
+    std::string out = capture_stdout(
+        [&] { EXPECT_EQ(copy_and_tag(archive.c_str(), description.path().c_str()), 1); });
+    EXPECT_EQ(out, "error\nvelmotag: opening '/" + std::string(1012, 'd') +
+                       "/FILE_ID.DIZ': File name too long");
+}
+
+TEST_F(CopyAndTagTest, FailedStoreIsReportedNotCounted) {
+    // The unit tests' site has no zip program, so the store step fails.
+    TempFile description("Cool tool\r\n");
+    settings.debug = 1;
+    std::string out = capture_stdout(
+        [&] { EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1); });
+    EXPECT_NE(out.find("error!\nvelmotag: storing the description in '" + archive_ +
+                       "': zip exit status 127\nLEAVING[5] copy_and_tag( "),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(read_bytes(dir_ + "/FILE_ID.DIZ"), "Cool tool\n\r" + tag_line(1));
+
+    settings.verbose = 0;
+    settings.debug = 0;
+    settings.siteop = 1;
+    EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1);
+    ASSERT_EQ(logged_lines().size(), 1u);
+    EXPECT_EQ(logged_lines()[0],
+              "storing the description in '" + archive_ + "': zip did not run to its end");
+}
+
+} // namespace
