@@ -1,0 +1,30 @@
+#include "le32.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+struct Case {
+    std::int32_t value;
+    unsigned char bytes[kLe32Size];
+};
+
+TEST(Le32, EncodesAndDecodesLeastSignificantByteFirst) {
+    const Case cases[] = {{0, {0, 0, 0, 0}},
+                          {6, {6, 0, 0, 0}},
+                          {0x04030201, {1, 2, 3, 4}},
+                          {-1, {0xff, 0xff, 0xff, 0xff}},
+                          {INT32_MAX, {0xff, 0xff, 0xff, 0x7f}},
+                          {INT32_MIN, {0, 0, 0, 0x80}}};
+    for (const Case &c : cases) {
+        unsigned char out[kLe32Size] = {};
+        le32_encode(c.value, out);
+        EXPECT_EQ(0, std::memcmp(out, c.bytes, kLe32Size)) << c.value;
+        EXPECT_EQ(le32_decode(c.bytes), c.value);
+    }
+}
+
+} // namespace
