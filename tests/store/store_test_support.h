@@ -1,0 +1,65 @@
+// Shared by the store tests: a fresh store in a temporary directory of its
+// own, removed afterwards, and whole-file reads of its two files.
+#ifndef DRALDB_STORE_TEST_SUPPORT_H
+#define DRALDB_STORE_TEST_SUPPORT_H
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "draldb.h"
+
+inline std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+inline void write_file(const std::string &path, const std::string &bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// An index name as dral_addrec takes it: 8 bytes, NUL-filled.
+inline std::string name8(const std::string &name) {
+    std::string bytes = name;
+    bytes.resize(8, '\0');
+    return bytes;
+}
+
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char pattern[] = "/tmp/draldb-test-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            std::abort();
+        path = pattern;
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+struct TempStore {
+    TempDir dir;
+    std::string path = dir.path + "/store";
+    dral_handle *h = dral_open(path.c_str());
+    ~TempStore() { dral_close(h); }
+
+    std::string data() const { return std::fflush(h->data), read_file(path); }
+    std::string index() const { return std::fflush(h->index), read_file(path + ".dral"); }
+
+    // Adds an entry and its block the way callers are meant to: entry first,
+    // then the block at the offset the entry recorded.
+    int32_t add(const std::string &name, int32_t type, const std::string &payload) {
+        const int32_t offset = dral_addrec(h, name8(name).data());
+        dral_write(h, offset, type, static_cast<int32_t>(payload.size()), payload.data());
+        return offset;
+    }
+};
+
+inline std::string le32(uint32_t v) {
+    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
+#endif
