@@ -1,0 +1,109 @@
+// Shared by the tagger's end-to-end tests: the sandboxed velmotag binary and
+// the site root it was built against, a fixture that lays that site out and
+// gives each test an upload directory of its own, a way to run a program and
+// capture its output exactly, and archives made and read back with the
+// system's zip and unzip.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace e2e {
+
+// The fixed paths compiled into the sandboxed tagger.
+extern const std::string kTagger;  // the binary itself
+extern const std::string kConfDir; // velmotag.conf and the site files
+extern const std::string kUnzip;   // link to the system's unzip
+extern const std::string kZip;     // link to the system's zip ("//..." as echoed)
+extern const std::string kTmpDir;  // where the tagger makes its temporary files
+
+// The tag line compiled in, and the site files the fixture writes.
+extern const std::string kTagLine;
+extern const std::string kSiteComment;  // sitetag.asc
+extern const std::string kOtherComment; // other.asc
+extern const std::string kZorvInfo;     // zorv97.nfo
+extern const std::string kVelmoInfo;    // velmo97.nfo
+extern const std::string kOtherInfo;    // other.nfo
+
+struct RunOptions {
+    std::string cwd;              // empty: the test's own
+    std::vector<std::string> env; // NAME=value entries added to the child's environment
+    mode_t umask = 022;
+};
+
+struct RunResult {
+    int status = -1; // exit status, or -1 when killed or not started
+    std::string out; // standard output, byte for byte
+    std::string err; // standard error
+};
+
+// Runs `program` with `args` (no shell) and standard input on /dev/null,
+// and waits for it. UNZIP, UNZIPOPT, ZIP and ZIPOPT of the test's own
+// environment are never passed on; `options.env` may set them on purpose.
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const RunOptions &options = {});
+
+// Runs the sandboxed tagger.
+RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// Whole-file helpers; read_file gives "" for a missing file.
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+bool path_exists(const std::string &path);                    // without following a link
+mode_t file_mode(const std::string &path);                    // permission bits
+std::vector<std::string> dir_entries(const std::string &dir); // sorted names
+
+// Archives made with the system's zip from members given as name and bytes
+// (a name may hold a directory part).
+struct Member {
+    std::string name;
+    std::string bytes;
+};
+void make_zip(const std::string &archive, const std::vector<Member> &members);
+// An archive with no members: only the end-of-central-directory record.
+void make_empty_zip(const std::string &archive);
+
+// Archives read back with the system's unzip (through a plain-named copy,
+// so any name works).
+std::vector<std::string> zip_names(const std::string &archive); // sorted
+std::string zip_member(const std::string &archive, const std::string &name);
+std::string zip_comment(const std::string &archive); // as "unzip -zq" shows it
+std::string zip_listing(const std::string &archive); // as "unzip -vqq" shows it
+
+// The first line of an "unzip -vqq" listing that holds `keyword` once
+// upper-cased, upper-cased, with its line feed: what the tagger quotes.
+std::string listing_line_with(const std::string &archive, const std::string &keyword);
+
+// Replaces the random six characters of the tagger's temporary names
+// (rt_filelist_, rt_tmpdiz_, velmotag_) with "XXXXXX".
+std::string mask_temp_names(std::string text);
+
+// A rewritten description as stored: the kept lines (already ended by LF
+// CR), then the tag line after `indent` blanks (one when 0 or 1) and CR LF.
+std::string tagged(const std::string &kept_lines, int indent = 0);
+
+// "chown UID.GID PATH\n" with the file's current owner and group.
+std::string chown_line(const std::string &path);
+
+// Lays out the sandbox site (configuration "keyword ZORV97", the site files,
+// links to the system's unzip and zip, an empty temporary directory) and
+// makes an upload directory of the test's own, removed afterwards.
+class TaggerSite : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Replaces velmotag.conf.
+    static void write_conf(const std::string &text);
+
+    const std::string &upload_dir() const { return upload_dir_; }
+    std::string upload(const std::string &name) const { return upload_dir_ + "/" + name; }
+
+  private:
+    std::string upload_dir_;
+};
+
+} // namespace e2e
