@@ -1,6 +1,8 @@
-// Implementation details: one pass over the source with a 4096-byte line
-// buffer, so a line longer than 4095 bytes arrives in pieces that are each
-// handled as a line of their own, and a NUL byte ends a line's text.
+// Implementation details: one pass over the source, cut into the pieces that
+// a 4096-byte line buffer holds: a line up to and including its line feed, at
+// most 4095 bytes, so a longer line arrives in pieces that are each handled
+// as a line of their own. A NUL byte ends a piece's text. LineReader cuts the
+// pieces out of a large read buffer rather than asking stdio for each line.
 //
 // Text goes into the data file through DataWriter, a buffer of our own rather
 // than stdio's, so that a block's datasize field can be filled in while the
@@ -25,13 +27,57 @@ constexpr std::size_t kEntryBytes = kNameBytes + kLe32Size;
 constexpr std::size_t kHeaderBytes = 2 * kLe32Size;
 constexpr std::int32_t kStringType = 2;
 constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
-constexpr int kLineBufferBytes = 4096;
+constexpr std::size_t kMaxPieceBytes = 4095; // a 4096-byte line buffer and its terminator
+constexpr std::size_t kReadBufferBytes = 1 << 20;
 constexpr std::size_t kDataBufferBytes = 1 << 20;
 
 template <std::size_t N>
 bool starts_with(const char *text, std::size_t len, const char (&prefix)[N]) {
     return len >= N - 1 && std::memcmp(text, prefix, N - 1) == 0;
 }
+
+// Hands out the source piece by piece, as a 4096-byte line buffer would take
+// it in: up to and including the next line feed, at most kMaxPieceBytes.
+class LineReader {
+  public:
+    explicit LineReader(std::FILE *file)
+        : file_(file), buf_(std::make_unique<char[]>(kReadBufferBytes)) {}
+
+    // Points `piece` at the next piece and sets `len`; false once the source
+    // has no more bytes or a read failed (see failed()). The piece stays valid
+    // until the next call.
+    bool next(const char *&piece, std::size_t &len) {
+        if (end_ - pos_ < kMaxPieceBytes && !drained_)
+            refill();
+        if (pos_ == end_)
+            return false;
+        piece = buf_.get() + pos_;
+        const std::size_t avail = std::min(end_ - pos_, kMaxPieceBytes);
+        const void *lf = std::memchr(piece, '\n', avail);
+        len = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - piece) + 1 : avail;
+        pos_ += len;
+        return true;
+    }
+
+    bool failed() const { return std::ferror(file_) != 0; }
+
+  private:
+    void refill() {
+        std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+        end_ -= pos_;
+        pos_ = 0;
+        const std::size_t want = kReadBufferBytes - end_;
+        const std::size_t got = std::fread(buf_.get() + end_, 1, want, file_);
+        end_ += got;
+        drained_ = got < want; // fread comes back short only at the end or on an error
+    }
+
+    std::FILE *file_;
+    std::unique_ptr<char[]> buf_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+    bool drained_ = false;
+};
 
 // Appends to the data file through a memory buffer and can rewrite a 4-byte
 // number anywhere in what has been appended so far.
@@ -90,10 +136,14 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
     bool in_block = false;
     std::int64_t datasize_pos = 0;
     std::int64_t running_size = 0;
-    char line[kLineBufferBytes];
+    LineReader reader(source);
+    const char *line = nullptr;
+    std::size_t piece_len = 0;
 
-    while (std::fgets(line, sizeof line, source) != nullptr) {
-        const std::size_t len = std::strlen(line);
+    while (reader.next(line, piece_len)) {
+        const void *nul = std::memchr(line, '\0', piece_len);
+        const std::size_t len =
+            nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - line) : piece_len;
         if (starts_with(line, len, kStartPrefix)) {
             // Room for this entry and the end marker still to come.
             if (index_size + static_cast<std::int64_t>(kEntryBytes + kNameBytes) > max_file_bytes)
@@ -134,7 +184,7 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
             running_size += static_cast<std::int64_t>(len);
         }
     }
-    if (std::ferror(source))
+    if (reader.failed())
         return DralgenStatus::source_unreadable;
 
     // The data goes out first: an index never ends with its marker while

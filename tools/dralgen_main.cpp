@@ -66,8 +66,7 @@ int main(int argc, char **argv) {
     }
     const std::string index_path = std::string(argv[2]) + ".dral";
 
-    // Declared before the streams that use them, so they outlive them.
-    auto source_buffer = std::make_unique<char[]>(kStreamBufferBytes);
+    // Declared before the stream that uses it, so it outlives the stream.
     auto index_buffer = std::make_unique<char[]>(kStreamBufferBytes);
 
     FilePtr source(std::fopen(argv[1], "rb"));
@@ -80,9 +79,10 @@ int main(int argc, char **argv) {
     if (!data)
         return fail_open(kNoData);
 
-    std::setvbuf(source.get(), source_buffer.get(), _IOFBF, kStreamBufferBytes);
     std::setvbuf(index.get(), index_buffer.get(), _IOFBF, kStreamBufferBytes);
-    // The conversion buffers the data file itself, in large pieces.
+    // The conversion reads the source and writes the data file through large
+    // buffers of its own.
+    std::setvbuf(source.get(), nullptr, _IONBF, 0);
     std::setvbuf(data.get(), nullptr, _IONBF, 0);
 
     DralgenStatus status =
