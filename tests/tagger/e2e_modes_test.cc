@@ -141,33 +141,20 @@ class EveryMode : public TaggerSite, public ::testing::WithParamInterface<const 
 
     std::string command_output() const {
         std::string out = "velmotag: commandlines:\n";
-        auto list = [&](const std::string &a) {
-            out += "( " + kUnzip + " -vqq " + a + " > " + kListing + " ) 2> /dev/null\n";
-        };
-        auto extract = [&](const std::string &a) {
-            out += kUnzip + " -Cqqp " + a + " FILE_ID.DIZ > " + kDescription + " 2>&1\n";
-        };
-        auto store = [&](const std::string &a, const std::string &member) {
-            out += kZip + " -jqq " + a + " " + path(member) + " > /dev/null 2>&1\n";
-        };
-        auto site_files = [&](const std::string &a) {
-            out += kZip + " -zqq " + a + " < " + kConfDir + "/sitetag.asc > /dev/null 2>&1\n";
-            out += kZip + " -jqq " + a + " " + kConfDir + "/zorv97.nfo  > /dev/null 2>&1\n";
-        };
         for (const std::string &name : kOrder) {
             std::string a = path(name);
             if (name == "missing.zip")
                 continue; // not stat'ed: no command, no chown
-            list(a);
+            out += list_command(a);
             if (name == "up.zip" || name == "low.zip" || name == "kwdiz.zip" ||
                 name == "subdir.zip")
-                extract(a);
+                out += extract_command(a);
             if (name == "up.zip")
-                store(a, "FILE_ID.DIZ");
+                out += store_command(a, path("FILE_ID.DIZ"));
             if (name == "low.zip")
-                store(a, "file_id.diz");
+                out += store_command(a, path("file_id.diz"));
             if (name == "up.zip" || name == "low.zip" || name == "nodiz.zip" || name == "empty.zip")
-                site_files(a);
+                out += comment_command(a, "sitetag.asc") + info_command(a, "zorv97.nfo");
             if (name == "up.zip" || name == "low.zip" || name == "nodiz.zip")
                 out += "done\n";
             out += chown_.at(name);

@@ -280,6 +280,28 @@ std::string mask_temp_names(std::string text) {
     return text;
 }
 
+std::string list_command(const std::string &archive) {
+    return "( " + kUnzip + " -vqq " + archive + " > " + kTmpDir +
+           "/rt_filelist_XXXXXX ) 2> /dev/null\n";
+}
+
+std::string extract_command(const std::string &archive) {
+    return kUnzip + " -Cqqp " + archive + " FILE_ID.DIZ > " + kTmpDir + "/rt_tmpdiz_XXXXXX 2>&1\n";
+}
+
+std::string store_command(const std::string &archive, const std::string &file) {
+    return kZip + " -jqq " + archive + " " + file + " > /dev/null 2>&1\n";
+}
+
+std::string comment_command(const std::string &archive, const std::string &comment_name) {
+    return kZip + " -zqq " + archive + " < " + kConfDir + "/" + comment_name +
+           " > /dev/null 2>&1\n";
+}
+
+std::string info_command(const std::string &archive, const std::string &nfo_name) {
+    return kZip + " -jqq " + archive + " " + kConfDir + "/" + nfo_name + "  > /dev/null 2>&1\n";
+}
+
 std::string tagged(const std::string &kept_lines, int indent) {
     return kept_lines + std::string(static_cast<std::size_t>(std::max(indent, 1)), ' ') + kTagLine +
            "\r\n";

@@ -81,6 +81,15 @@ std::string listing_line_with(const std::string &archive, const std::string &key
 // (rt_filelist_, rt_tmpdiz_, velmotag_) with "XXXXXX".
 std::string mask_temp_names(std::string text);
 
+// The command lines the tagger echoes with -c for `archive` (already in
+// its quoted form when it needs quoting), with masked temporary names, each
+// ended by a line feed.
+std::string list_command(const std::string &archive);
+std::string extract_command(const std::string &archive);
+std::string store_command(const std::string &archive, const std::string &file);
+std::string comment_command(const std::string &archive, const std::string &comment_name);
+std::string info_command(const std::string &archive, const std::string &nfo_name);
+
 // A rewritten description as stored: the kept lines (already ended by LF
 // CR), then the tag line after `indent` blanks (one when 0 or 1) and CR LF.
 std::string tagged(const std::string &kept_lines, int indent = 0);
