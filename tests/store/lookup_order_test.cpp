@@ -20,18 +20,12 @@ TEST(DraldbLookupOrder, IndexFindsTheFirstEntryAndTheWorkingListTheLast) {
 
 TEST(DraldbLookupOrder, BestFallsBackToTheIndexForWhatTheListLacks) {
     TempStore s;
+    EXPECT_EQ(dral_best(s.h, "*"), -1); // an empty index matches nothing
     s.add("one", 2, "1");
     dral_work(s.h, "one");
     const int32_t later = s.add("two", 2, "2"); // not in the list: added after dral_work
     EXPECT_EQ(dral_best(s.h, "two"), later);
     EXPECT_EQ(dral_best(s.h, "three"), -1);
-}
-
-TEST(DraldbLookupOrder, EmptyIndexMatchesNothing) {
-    TempStore s;
-    EXPECT_EQ(dral_search(s.h, "*"), -1);
-    dral_terminate(s.h);
-    EXPECT_EQ(dral_search(s.h, "*"), -1);
 }
 
 TEST(DraldbLookupOrder, PatternsMatchTheWholeNameLineFeedsIncluded) {
@@ -53,15 +47,20 @@ TEST(DraldbLookupOrder, PatternsMatchTheWholeNameLineFeedsIncluded) {
         EXPECT_EQ(dral_search(s.h, c.pattern), c.expected) << c.pattern;
 }
 
-// Patterns without wildcards skip fnmatch; they must find exactly what it finds.
-TEST(DraldbLookupOrder, LiteralPatternsAgreeWithFnmatch) {
+// Literal and "prefix*" patterns skip fnmatch; they must find exactly what
+// it finds.
+TEST(DraldbLookupOrder, BytewisePatternsAgreeWithFnmatch) {
     const char *names[] = {"", "a", "ab", "a\n", "\n", "\xff\xfe", "abcdefgh", "A", "a b"};
-    for (const char *pattern : names) {
-        const draldb::NamePattern matcher(pattern);
-        EXPECT_TRUE(matcher.compared_bytewise());
-        for (const char *name : names)
-            EXPECT_EQ(matcher.matches(name), fnmatch(pattern, name, 0) == 0) << pattern;
+    for (const char *literal : names) {
+        for (const std::string &pattern : {std::string(literal), std::string(literal) + "*"}) {
+            const draldb::NamePattern matcher(pattern.c_str());
+            EXPECT_TRUE(matcher.compared_bytewise());
+            for (const char *name : names)
+                EXPECT_EQ(matcher.matches(name), fnmatch(pattern.c_str(), name, 0) == 0)
+                    << pattern << " / " << name;
+        }
     }
+    EXPECT_FALSE(draldb::NamePattern("a**").compared_bytewise());
 }
 
 } // namespace
