@@ -133,14 +133,8 @@ TEST_P(HostileNames, AreTaggedAndRunNothing) {
               (std::vector<std::string>{"FILE_ID.DIZ", "in dir.zip"}));
 }
 
-std::string mode_name(const ::testing::TestParamInfo<const char *> &info) {
-    const std::map<std::string, std::string> names = {
-        {"-v", "Verbose"}, {"-q", "Quiet"}, {"-c", "Commands"}, {"-d", "Debug"}, {"-s", "Siteop"}};
-    return names.at(info.param);
-}
-
 INSTANTIATE_TEST_SUITE_P(Modes, HostileNames, ::testing::Values("-v", "-q", "-c", "-d", "-s"),
-                         mode_name);
+                         mode_case_name);
 
 // The quoting written out once by hand, so the helper above cannot hide a
 // shared mistake.
@@ -197,8 +191,7 @@ using WildcardParam = ::testing::TestParamInfo<std::tuple<const char *, const ch
 std::string wildcard_case_name(const WildcardParam &info) {
     const std::map<std::string, std::string> names = {
         {"*.zip", "Star"}, {"?.zip", "Question"}, {"[ab].zip", "Brackets"}};
-    return std::string(std::get<0>(info.param)[1] == 'v' ? "Verbose_" : "Siteop_") +
-           names.at(std::get<1>(info.param));
+    return mode_word(std::get<0>(info.param)) + "_" + names.at(std::get<1>(info.param));
 }
 
 INSTANTIATE_TEST_SUITE_P(VerboseAndSiteop, WildcardNames,

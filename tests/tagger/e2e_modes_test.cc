@@ -341,14 +341,8 @@ TEST_P(EveryMode, TagsTheArchiveSetAndPrintsExactly) {
     EXPECT_EQ(dir_entries(upload_dir()), expected_entries);
 }
 
-std::string mode_name(const ::testing::TestParamInfo<const char *> &info) {
-    const std::map<std::string, std::string> names = {
-        {"-v", "Verbose"}, {"-q", "Quiet"}, {"-c", "Commands"}, {"-d", "Debug"}, {"-s", "Siteop"}};
-    return names.at(info.param);
-}
-
 INSTANTIATE_TEST_SUITE_P(Modes, EveryMode, ::testing::Values("-v", "-q", "-c", "-d", "-s"),
-                         mode_name);
+                         mode_case_name);
 
 } // namespace
 } // namespace e2e

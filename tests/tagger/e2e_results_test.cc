@@ -109,9 +109,7 @@ TEST_P(SecondRun, LeavesTaggedArchivesByteIdentical) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VerboseAndSiteop, SecondRun, ::testing::Values("-v", "-s"),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                             return std::string(info.param[1] == 'v' ? "Verbose" : "Siteop");
-                         });
+                         mode_case_name);
 
 // Each variable would be observable if it reached the archivers: -aa makes
 // unzip turn CR LF into LF (so the 3-character line "abc" would be kept),
@@ -145,7 +143,7 @@ TEST_P(ArchiverVariables, HaveNoEffect) {
 using VariableParam = ::testing::TestParamInfo<std::tuple<const char *, const char *>>;
 
 std::string variable_case_name(const VariableParam &info) {
-    std::string name = std::get<0>(info.param)[1] == 'v' ? "Verbose_" : "Siteop_";
+    std::string name = mode_word(std::get<0>(info.param)) + "_";
     for (const char *p = std::get<1>(info.param); *p && *p != '='; ++p)
         name += *p;
     return name;

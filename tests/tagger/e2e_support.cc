@@ -317,6 +317,22 @@ std::string chown_line(const std::string &path) {
            "\n";
 }
 
+std::string mode_word(const std::string &option) {
+    if (option == "-v")
+        return "Verbose";
+    if (option == "-q")
+        return "Quiet";
+    if (option == "-c")
+        return "Commands";
+    if (option == "-d")
+        return "Debug";
+    return "Siteop";
+}
+
+std::string mode_case_name(const ::testing::TestParamInfo<const char *> &info) {
+    return mode_word(info.param);
+}
+
 void TaggerSite::SetUp() {
     fs::create_directories(kConfDir);
     write_conf("keyword ZORV97\n");

@@ -97,6 +97,11 @@ std::string tagged(const std::string &kept_lines, int indent = 0);
 // "chown UID.GID PATH\n" with the file's current owner and group.
 std::string chown_line(const std::string &path);
 
+// "Verbose", "Quiet", "Commands", "Debug" or "Siteop" for a mode option,
+// and a name for a case parameterised by the mode option alone.
+std::string mode_word(const std::string &option);
+std::string mode_case_name(const ::testing::TestParamInfo<const char *> &info);
+
 // Lays out the sandbox site (configuration "keyword ZORV97", the site files,
 // links to the system's unzip and zip, an empty temporary directory) and
 // makes an upload directory of the test's own, removed afterwards.
