@@ -1,5 +1,6 @@
 #include "archiver.h"
 
+#include "archive_alias.h"
 #include "child_process.h"
 #include "report.h"
 #include "settings.h"
@@ -11,50 +12,24 @@
 
 namespace {
 
-// unzip expands wildcards in its archive argument, so an upload named
-// "*.zip" would make it read every archive beside it. Such a name is handed
-// to unzip as a link with a plain name in a private directory; the link and
-// the directory go away with this object.
-class UnzipName {
-  public:
-    explicit UnzipName(const char *archive) : name_(archive) {
-        if (!unzip_would_expand(name_))
-            return;
-        name_.clear();
-        char dir_template[] = "/tmp/velmotag_XXXXXX";
-        if (!mkdtemp(dir_template))
-            return;
-        dir_ = dir_template;
-        std::string link = dir_ + "/archive.zip";
-        if (symlink(archive, link.c_str()) == 0)
-            name_ = link;
-    }
-    ~UnzipName() {
-        if (dir_.empty())
-            return;
-        if (!name_.empty())
-            unlink(name_.c_str());
-        rmdir(dir_.c_str());
-    }
-    UnzipName(const UnzipName &) = delete;
-    UnzipName &operator=(const UnzipName &) = delete;
-
-    // Empty when no private link could be made.
-    const std::string &get() const { return name_; }
-
-  private:
-    std::string name_;
-    std::string dir_;
-};
-
 int run_unzip(ArchiverOp op, const char *archive, const char *file) {
-    UnzipName name(archive);
-    if (name.get().empty())
+    UnzipAlias alias(archive);
+    if (alias.name().empty())
         return kChildFailed;
-    return run_archiver(op, name.get().c_str(), file);
+    return run_archiver(op, alias.name().c_str(), file);
 }
 
 } // namespace
+
+int run_zip(ArchiverOp op, const char *archive, const char *file) {
+    ZipAlias alias(archive);
+    if (alias.name().empty())
+        return kChildFailed;
+    int status = run_archiver(op, alias.name().c_str(), file);
+    if (status == 0 && !alias.put_back())
+        return kChildFailed;
+    return status;
+}
 
 void report_step_failure(const char *step, const char *archive, const char *program, int status) {
     std::string why = describe_status(status);
@@ -110,8 +85,8 @@ int get_dizfile(const char *archive, const char *description) {
 
 int add_zorv_stuff(const char *archive) {
     trace("BEGIN add_zorv_stuff( %s )\n", archive);
-    int comment_status = run_archiver(ArchiverOp::SetComment, archive);
-    int info_status = run_archiver(ArchiverOp::AddInfo, archive);
+    int comment_status = run_zip(ArchiverOp::SetComment, archive);
+    int info_status = run_zip(ArchiverOp::AddInfo, archive);
     if (comment_status != 0)
         report_step_failure("setting the comment of", archive, "zip", comment_status);
     if (info_status != 0)

@@ -9,6 +9,11 @@
 // kChildFailed when it could not be started or was killed.
 int run_archiver(ArchiverOp op, const char *archive, const char *file = "");
 
+// Runs a zip operation on `archive` as run_archiver does, through an alias
+// when zip would otherwise write another file (see archive_alias.h). Returns
+// kChildFailed when the alias cannot be made or put back.
+int run_zip(ArchiverOp op, const char *archive, const char *file = "");
+
 // Reports an archiver step that failed on `archive`, as
 // "error!\n<progname>: <step> '<archive>': <program> exit status N\n" in
 // verbose mode and the same words to the system log in siteop mode.

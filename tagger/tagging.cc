@@ -154,7 +154,7 @@ int copy_and_tag(const char *archive, const char *description) {
         trace("LEAVING[3] copy_and_tag( %s, %s )\n", archive, description);
         return 1;
     }
-    int status = run_archiver(ArchiverOp::StoreDescription, archive, output_path.c_str());
+    int status = run_zip(ArchiverOp::StoreDescription, archive, output_path.c_str());
     if (status != 0) {
         report_step_failure("storing the description in", archive, "zip", status);
         trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description);

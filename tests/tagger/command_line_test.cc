@@ -1,3 +1,4 @@
+#include "archive_alias.h"
 #include "command_line.h"
 #include "fixed_paths.h"
 #include "settings.h"
@@ -73,6 +74,18 @@ TEST(UnzipWildcards, OnlyPatternCharactersNeedAPlainName) {
     for (const char *name : {"/up/*.zip", "/up/a?.zip", "/up/[ab].zip", "/up/a].zip", "/up/a\\b"})
         EXPECT_TRUE(unzip_would_expand(name)) << name;
     EXPECT_FALSE(unzip_would_expand("/up/a b;c$(d).zip"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ZipExtension, OnlyANameWithoutADotInItsLastPartIsExtended) {
+    EXPECT_TRUE(zip_would_extend("/up/readme"));
+    EXPECT_TRUE(zip_would_extend("/up.d/readme"));
+    EXPECT_FALSE(zip_would_extend("/up/readme.zip"));
+    EXPECT_FALSE(zip_would_extend("/up/.hidden"));
+    EXPECT_FALSE(zip_would_extend("/up/trailing."));
 }
 
 } // namespace

@@ -206,21 +206,22 @@ TEST_F(QuotedNames, WildcardNameCommandLinesUseAPrivateLink) {
     make_zip(a, {{"FILE_ID.DIZ", kDiz}});
     const std::string chown = chown_line(a);
     RunResult run = run_tagger({"-c", a});
-    const std::string link = "/tmp/velmotag_XXXXXX/archive.zip";
+    const std::string link = kTmpDir + "/velmotag_XXXXXX/archive.zip";
     EXPECT_EQ(mask_temp_names(run.out),
               "velmotag: commandlines:\n" + list_command(link) + extract_command(link) +
                   store_command("'" + a + "'", upload("FILE_ID.DIZ")) +
                   comment_command("'" + a + "'", "sitetag.asc") +
                   info_command("'" + a + "'", "zorv97.nfo") + "done\n" + chown);
-    for (std::size_t at = run.out.find("/tmp/velmotag_"); at != std::string::npos;
-         at = run.out.find("/tmp/velmotag_", at + 1))
-        EXPECT_FALSE(path_exists(run.out.substr(at, 20))) << run.out.substr(at, 20);
+    const std::string private_dir = kTmpDir + "/velmotag_";
+    for (std::size_t at = run.out.find(private_dir); at != std::string::npos;
+         at = run.out.find(private_dir, at + 1))
+        EXPECT_FALSE(path_exists(run.out.substr(at, private_dir.size() + 6)));
 }
 
 // zip appends ".zip" to an archive name without an extension, so tagging
-// the upload "noext" would leave it untagged and write into a neighbour
-// "noext.zip" instead. Fails today: see the report to the lead.
-TEST_F(QuotedNames, DISABLED_NameWithoutExtensionChangesOnlyItself) {
+// the upload "noext" directly would leave it untagged and write into a
+// neighbour "noext.zip" instead.
+TEST_F(QuotedNames, NameWithoutExtensionChangesOnlyItself) {
     const std::string a = upload("noext");
     make_zip(a, {{"FILE_ID.DIZ", kDiz}});
     make_zip(upload("noext.zip"), {{"readme.txt", "someone else's upload\n"}});
