@@ -41,7 +41,7 @@ bool starts_with(const char *text, std::size_t len, const char (&prefix)[N]) {
 class LineReader {
   public:
     explicit LineReader(std::FILE *file)
-        : file_(file), buf_(std::make_unique<char[]>(kReadBufferBytes)) {}
+        : file_(file), buf_(std::make_unique_for_overwrite<char[]>(kReadBufferBytes)) {}
 
     // Points `piece` at the next piece and sets `len`; false once the source
     // has no more bytes or a read failed (see failed()). The piece stays valid
@@ -84,7 +84,7 @@ class LineReader {
 class DataWriter {
   public:
     explicit DataWriter(std::FILE *file)
-        : file_(file), buf_(std::make_unique<unsigned char[]>(kDataBufferBytes)) {}
+        : file_(file), buf_(std::make_unique_for_overwrite<unsigned char[]>(kDataBufferBytes)) {}
 
     // Bytes appended so far: the data file's length once flushed.
     std::int64_t size() const { return flushed_ + static_cast<std::int64_t>(used_); }

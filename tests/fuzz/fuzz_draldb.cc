@@ -6,20 +6,20 @@
 #include "draldb.h"
 #include "fuzz_split.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
 
 namespace {
 
-const std::string &store_path() {
-    static const std::string path = "/tmp/velmo_fuzz_draldb_" + std::to_string(getpid());
-    return path;
-}
+// Plain arrays, so they are still there when the exit handler runs.
+char store_path[64];
+char index_path[72];
 
 void remove_store() {
-    unlink(store_path().c_str());
-    unlink((store_path() + ".dral").c_str());
+    unlink(store_path);
+    unlink(index_path);
 }
 
 // dral_readstr writes datasize + 1 bytes, so it is only given a buffer when
@@ -38,7 +38,8 @@ void read_block(dral_handle *h, const std::string &data_bytes, std::int32_t offs
     std::int32_t type = 0, size = 0;
     void *payload = nullptr;
     dral_readraw(h, offset, &type, &size, &payload);
-    if (!payload && (type != -1 || size != -1) && size != 0)
+    // Never more size than payload: without one, no positive size.
+    if (!payload && size > 0)
         std::abort();
     std::free(payload);
     dral_readlong(h, offset);
@@ -49,8 +50,11 @@ void read_block(dral_handle *h, const std::string &data_bytes, std::int32_t offs
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    static bool registered = (std::atexit(remove_store), true);
-    (void)registered;
+    if (store_path[0] == '\0') {
+        std::snprintf(store_path, sizeof store_path, "/tmp/velmo_fuzz_draldb_%d", int(getpid()));
+        std::snprintf(index_path, sizeof index_path, "%s.dral", store_path);
+        std::atexit(remove_store);
+    }
 
     FuzzSplitter input(data, size);
     std::uint8_t flags = input.byte();
@@ -59,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::string index_bytes = input.bytes(input.byte() * 12u + (flags >> 4));
     std::string data_bytes = input.rest();
 
-    dral_handle *h = dral_open(store_path().c_str());
+    dral_handle *h = dral_open(store_path);
     if (!h)
         return 0;
     std::fwrite(index_bytes.data(), 1, index_bytes.size(), h->index);
