@@ -1,0 +1,78 @@
+# What `cmake --install` puts where (GNUInstallDirs): the four programs into
+# bin, libdraldb.a and its header, the manual pages, a pkg-config file and a
+# CMake package, so that a C program links the library through
+# `pkg-config --cflags --libs draldb` and a CMake project through
+# `find_package(draldb)` and the target draldb::draldb. Test programs (the
+# sandboxed tagger and the test binaries) are not installed.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(VELMO_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/draldb)
+set(VELMO_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+install(TARGETS velmotag dralgen drallist idsample
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(TARGETS draldb EXPORT draldbTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/store/draldb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# Manual pages: the section is the file name's last suffix.
+set(VELMO_MAN_PAGES
+    velmotag.1 dralgen.1 drallist.1 idsample.1 draldb.3 velmotag.conf.5)
+foreach(page IN LISTS VELMO_MAN_PAGES)
+    string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${page}
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+endforeach()
+
+# CMake package: exported target draldb::draldb, a version file and the
+# config file that loads them. The library is C++ inside, so a C program
+# that links the imported target links the C++ runtime too (CMake records
+# that in the export).
+install(EXPORT draldbTargets
+    NAMESPACE draldb::
+    DESTINATION ${VELMO_CMAKE_PACKAGE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/draldbConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/draldbConfig.cmake
+    INSTALL_DESTINATION ${VELMO_CMAKE_PACKAGE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/draldbConfigVersion.cmake
+    VERSION ${PROJECT_VERSION}
+    COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/draldbConfig.cmake
+    ${PROJECT_BINARY_DIR}/draldbConfigVersion.cmake
+    DESTINATION ${VELMO_CMAKE_PACKAGE_DIR})
+
+# pkg-config file. Paths are taken relative to the file's own place
+# (${pcfiledir}), so the installed tree may be moved or installed with
+# --prefix or DESTDIR. A C program must also link the C++ runtime that the
+# library uses: the libraries the C++ compiler adds on its own and the C
+# compiler does not.
+function(velmo_pc_path_from_prefix var dir)
+    if(IS_ABSOLUTE "${dir}")
+        set(${var} "${dir}" PARENT_SCOPE)
+    else()
+        set(${var} "\${prefix}/${dir}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+if(IS_ABSOLUTE "${VELMO_PKGCONFIG_DIR}")
+    set(DRALDB_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+    file(RELATIVE_PATH relative_prefix /base/${VELMO_PKGCONFIG_DIR} /base)
+    string(REGEX REPLACE "/$" "" relative_prefix "${relative_prefix}")
+    set(DRALDB_PC_PREFIX "\${pcfiledir}/${relative_prefix}")
+endif()
+velmo_pc_path_from_prefix(DRALDB_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+velmo_pc_path_from_prefix(DRALDB_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+
+set(DRALDB_PC_RUNTIME_LIBS "")
+foreach(lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
+    if(NOT lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES AND NOT lib MATCHES "^-")
+        string(APPEND DRALDB_PC_RUNTIME_LIBS " -l${lib}")
+    endif()
+endforeach()
+
+configure_file(${PROJECT_SOURCE_DIR}/cmake/draldb.pc.in ${PROJECT_BINARY_DIR}/draldb.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/draldb.pc DESTINATION ${VELMO_PKGCONFIG_DIR})
