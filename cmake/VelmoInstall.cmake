@@ -27,10 +27,21 @@ foreach(page IN LISTS VELMO_MAN_PAGES)
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
 
+# The library is C++ inside: a program linked by the C compiler needs the
+# C++ runtime too, that is the libraries that the C++ compiler adds on its
+# own and the C compiler does not (stdc++ and m with GCC and Clang).
+set(DRALDB_CXX_RUNTIME_LIBS "")
+set(DRALDB_PC_RUNTIME_LIBS "")
+foreach(lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
+    if(NOT lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES AND NOT lib MATCHES "^-"
+       AND NOT lib IN_LIST DRALDB_CXX_RUNTIME_LIBS)
+        list(APPEND DRALDB_CXX_RUNTIME_LIBS ${lib})
+        string(APPEND DRALDB_PC_RUNTIME_LIBS " -l${lib}")
+    endif()
+endforeach()
+
 # CMake package: exported target draldb::draldb, a version file and the
-# config file that loads them. The library is C++ inside, so a C program
-# that links the imported target links the C++ runtime too (CMake records
-# that in the export).
+# config file that loads them (and adds the C++ runtime for C-only users).
 install(EXPORT draldbTargets
     NAMESPACE draldb::
     DESTINATION ${VELMO_CMAKE_PACKAGE_DIR})
@@ -46,9 +57,8 @@ install(FILES ${PROJECT_BINARY_DIR}/draldbConfig.cmake
 
 # pkg-config file. Paths are taken relative to the file's own place
 # (${pcfiledir}), so the installed tree may be moved or installed with
-# --prefix or DESTDIR. A C program must also link the C++ runtime that the
-# library uses: the libraries the C++ compiler adds on its own and the C
-# compiler does not.
+# --prefix or DESTDIR. The C++ runtime stands in Libs, not Libs.private:
+# there is only the static library, and a plain --libs must link.
 function(velmo_pc_path_from_prefix var dir)
     if(IS_ABSOLUTE "${dir}")
         set(${var} "${dir}" PARENT_SCOPE)
@@ -66,13 +76,6 @@ else()
 endif()
 velmo_pc_path_from_prefix(DRALDB_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
 velmo_pc_path_from_prefix(DRALDB_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-
-set(DRALDB_PC_RUNTIME_LIBS "")
-foreach(lib IN LISTS CMAKE_CXX_IMPLICIT_LINK_LIBRARIES)
-    if(NOT lib IN_LIST CMAKE_C_IMPLICIT_LINK_LIBRARIES AND NOT lib MATCHES "^-")
-        string(APPEND DRALDB_PC_RUNTIME_LIBS " -l${lib}")
-    endif()
-endforeach()
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/draldb.pc.in ${PROJECT_BINARY_DIR}/draldb.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/draldb.pc DESTINATION ${VELMO_PKGCONFIG_DIR})

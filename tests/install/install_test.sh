@@ -4,8 +4,9 @@
 # Installs the build into a fresh prefix under WORK_DIR, checks what landed
 # where, moves the tree elsewhere (an installed tree must not depend on its
 # first place), and there builds and runs a C library user through
-# pkg-config and a C++ one through find_package(draldb). FLAGS go to both
-# compilers and linkers (the sanitizer flags of an instrumented build).
+# pkg-config, and a C++ one and a C one through find_package(draldb). FLAGS
+# go to the compilers and linkers (the sanitizer flags of an instrumented
+# build).
 set -euo pipefail
 
 build=$1 work=$2 libdir=$3 cc=$4 cxx=$5 flags=${6:-}
@@ -23,7 +24,7 @@ cmake --install "$build" --prefix "$work/staged" >"$work/install.log" ||
 mv "$work/staged" "$work/prefix"
 prefix=$work/prefix
 
-expected=(
+installed_files=(
     bin/velmotag bin/dralgen bin/drallist bin/idsample
     "$libdir/libdraldb.a" include/draldb.h
     share/man/man1/velmotag.1 share/man/man1/dralgen.1 share/man/man1/drallist.1
@@ -31,7 +32,7 @@ expected=(
     "$libdir/pkgconfig/draldb.pc"
     "$libdir/cmake/draldb/draldbConfig.cmake" "$libdir/cmake/draldb/draldbConfigVersion.cmake"
 )
-for file in "${expected[@]}"; do
+for file in "${installed_files[@]}"; do
     [[ -f $prefix/$file ]] || fail "not installed: $file"
 done
 programs=$(cd "$prefix/bin" && printf '%s ' *)
@@ -50,17 +51,26 @@ export PKG_CONFIG_LIBDIR=$prefix/$libdir/pkgconfig PKG_CONFIG_PATH=
 out=$("$work/c_consumer" "$work/data") || fail "the C program failed"
 [[ $out == $'Chexoring: alice 00035\nalice 00035' ]] || fail "the C program printed '$out'"
 
-# C++, through find_package.
-cmake -S "$here/consumer" -B "$work/cxx-build" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$flags" \
-    -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$work/cxx-configure.log" ||
-    fail "the C++ project does not configure: $(cat "$work/cxx-configure.log")"
-grep -q "draldb found in $prefix/" "$work/cxx-configure.log" ||
-    fail "find_package(draldb) did not take the installed package"
-cmake --build "$work/cxx-build" >"$work/cxx-build.log" ||
-    fail "the C++ project does not build: $(cat "$work/cxx-build.log")"
-out=$("$work/cxx-build/consumer" "$work/data") || fail "the C++ program failed"
-[[ $out == $'rules\nmotd' ]] || fail "the C++ program printed '$out'"
+# cmake_user LANGUAGE COMPILER EXPECTED: a project in that one language,
+# through find_package, built and run; it must print EXPECTED.
+cmake_user() {
+    local lang=$1 compiler=$2 expected=$3 dir=$work/cmake-$1 out
+    cmake -S "$here/consumer" -B "$dir" -DCONSUMER_LANGUAGE="$lang" \
+        -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_"$lang"_COMPILER="$compiler" \
+        -DCMAKE_"$lang"_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >"$dir.log" 2>&1 ||
+        fail "the $lang project does not configure: $(cat "$dir.log")"
+    grep -q "draldb found in $prefix/" "$dir.log" ||
+        fail "find_package(draldb) did not take the installed package"
+    cmake --build "$dir" >"$dir.log" 2>&1 || fail "the $lang project does not build: $(cat "$dir.log")"
+    out=$("$dir/consumer" "$work/data") || fail "the $lang program failed"
+    [[ $out == "$expected" ]] || fail "the $lang program printed '$out'"
+}
+
+# C++ through find_package, and C too: a project without C++ links with the
+# C compiler, which needs to be told of the C++ runtime.
+cmake_user CXX "$cxx" $'rules\nmotd'
+rm -rf "$work/data"/*
+cmake_user C "$cc" $'Chexoring: alice 00035\nalice 00035'
 
 rm -rf "$work"
 echo "installed tree used from C and C++: ok"
