@@ -155,6 +155,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         close(err_pipe[0]);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0)
             _exit(126);
+        if (options.new_session && setsid() < 0)
+            _exit(126);
         umask(options.umask);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
@@ -254,6 +256,10 @@ std::string zip_comment(const std::string &archive) {
 
 std::string zip_listing(const std::string &archive) {
     return unzip_copy_of(archive, {"-vqq"}).out;
+}
+
+RunResult zip_test(const std::string &archive) {
+    return unzip_copy_of(archive, {"-tqq"});
 }
 
 std::string listing_line_with(const std::string &archive, const std::string &keyword) {

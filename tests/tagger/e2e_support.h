@@ -32,6 +32,7 @@ struct RunOptions {
     std::string cwd;              // empty: the test's own
     std::vector<std::string> env; // NAME=value entries added to the child's environment
     mode_t umask = 022;
+    bool new_session = false; // no controlling terminal, so nothing can prompt on /dev/tty
 };
 
 struct RunResult {
@@ -72,6 +73,9 @@ std::vector<std::string> zip_names(const std::string &archive); // sorted
 std::string zip_member(const std::string &archive, const std::string &name);
 std::string zip_comment(const std::string &archive); // as "unzip -zq" shows it
 std::string zip_listing(const std::string &archive); // as "unzip -vqq" shows it
+
+// "unzip -tqq" over the archive: exit status 0 when every member tests sound.
+RunResult zip_test(const std::string &archive);
 
 // The first line of an "unzip -vqq" listing that holds `keyword` once
 // upper-cased, upper-cased, with its line feed: what the tagger quotes.
