@@ -44,21 +44,39 @@ int tag_indent(int maxwidth) {
     return spc > kMaxIndent ? 0 : spc;
 }
 
+bool is_same_file(const struct stat &st, const char *path) {
+    struct stat other;
+    return stat(path, &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+}
+
 // Creates the output file without following a link planted at its path
-// (and without blocking on a fifo); anything but a regular file is refused.
-std::FILE *create_output(const std::string &path) {
+// (and without blocking on a fifo). Anything but a regular file is refused,
+// and so are a file with more than one name (a planted hard link would
+// carry the rewrite to a file elsewhere) and the archive itself (an upload
+// named like its description); all before the file is truncated.
+std::FILE *create_output(const std::string &path, const char *archive) {
     if (path.size() >= kPathBuffer) {
         errno = ENAMETOOLONG;
         return nullptr;
     }
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                  0644);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int refusal = 0;
+    if (fstat(fd, &st) != 0)
+        refusal = errno;
+    else if (!S_ISREG(st.st_mode))
+        refusal = EINVAL;
+    else if (st.st_nlink > 1)
+        refusal = EMLINK;
+    else if (is_same_file(st, archive))
+        refusal = EEXIST;
+    else if (ftruncate(fd, 0) != 0)
+        refusal = errno;
+    if (refusal != 0) {
         close(fd);
-        errno = EINVAL;
+        errno = refusal;
         return nullptr;
     }
     std::FILE *out = fdopen(fd, "wb");
@@ -129,7 +147,7 @@ int copy_and_tag(const char *archive, const char *description) {
         return 1;
     }
     trace(" copy_and_tag() 4\n");
-    std::FILE *out = create_output(output_path);
+    std::FILE *out = create_output(output_path, archive);
     if (!out) {
         report_open_error("error\n%s: opening '%s': %s", output_path.c_str());
         std::fclose(in);
