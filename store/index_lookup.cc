@@ -16,10 +16,10 @@ extern "C" {
 int32_t dral_search(dral_handle *h, const char *pattern) {
     const NamePattern matcher(pattern);
     IndexReader reader(h->index);
-    IndexEntry entry;
-    while (reader.next(entry) == IndexReader::Step::Entry) {
-        if (matcher.matches(entry.name))
-            return entry.offset;
+    const unsigned char *stored = nullptr;
+    while (reader.next_stored(stored) == IndexReader::Step::Entry) {
+        if (matcher.matches_stored(stored))
+            return decode_entry(stored).offset;
     }
     return -1;
 }
@@ -27,10 +27,11 @@ int32_t dral_search(dral_handle *h, const char *pattern) {
 void dral_work(dral_handle *h, const char *pattern) {
     const NamePattern matcher(pattern);
     IndexReader reader(h->index);
-    IndexEntry entry;
-    while (reader.next(entry) == IndexReader::Step::Entry) {
-        if (!matcher.matches(entry.name))
+    const unsigned char *stored = nullptr;
+    while (reader.next_stored(stored) == IndexReader::Step::Entry) {
+        if (!matcher.matches_stored(stored))
             continue;
+        const IndexEntry entry = decode_entry(stored);
         auto *node = new (std::nothrow) dral_worknode{};
         if (node == nullptr)
             return; // the list keeps what it could take; lookups fall back to the index

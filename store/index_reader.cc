@@ -25,19 +25,15 @@ bool IndexReader::buffer_at_least(size_t count) {
     return end_ >= count;
 }
 
-IndexReader::Step IndexReader::next(IndexEntry &entry) {
+IndexReader::Step IndexReader::next_stored_refilling(const unsigned char *&bytes) {
     if (!buffer_at_least(kNameSize))
         return Step::Exhausted;
-    const unsigned char *bytes = chunk_.data() + begin_;
-    if (is_end_marker(bytes))
+    if (is_end_marker(chunk_.data() + begin_))
         return Step::EndMarker;
     // A name without its complete offset ends the index.
     if (!buffer_at_least(kEntrySize))
         return Step::Exhausted;
-    entry = decode_entry(chunk_.data() + begin_);
-    begin_ += kEntrySize;
-    position_ += kEntrySize;
-    return Step::Entry;
+    return next_stored(bytes);
 }
 
 } // namespace draldb

@@ -21,14 +21,26 @@ class IndexReader {
     // Positions index at its start; a failed seek reads as an empty index.
     explicit IndexReader(FILE *index);
 
-    // Fills entry on Step::Entry. After Step::EndMarker, position() is the
-    // marker's place in the file.
-    Step next(IndexEntry &entry);
+    // On Step::Entry, points `bytes` at the entry's kEntrySize bytes as they
+    // stand in the file, valid until the next call. Scans match on these
+    // directly rather than on a decoded copy. After Step::EndMarker,
+    // position() is the marker's place in the file.
+    Step next_stored(const unsigned char *&bytes) {
+        if (end_ - begin_ < kEntrySize)
+            return next_stored_refilling(bytes);
+        bytes = chunk_.data() + begin_;
+        if (is_end_marker(bytes))
+            return Step::EndMarker;
+        begin_ += kEntrySize;
+        position_ += kEntrySize;
+        return Step::Entry;
+    }
 
     // Index position of the first byte not yet consumed.
     int64_t position() const { return position_; }
 
   private:
+    Step next_stored_refilling(const unsigned char *&bytes);
     bool buffer_at_least(size_t count);
 
     FILE *index_;

@@ -8,10 +8,6 @@ namespace draldb {
 
 const unsigned char kEndMarker[kNameSize] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
 
-bool is_end_marker(const unsigned char *name_bytes) {
-    return std::memcmp(name_bytes, kEndMarker, kNameSize) == 0;
-}
-
 IndexEntry decode_entry(const unsigned char *bytes) {
     IndexEntry entry{};
     // A full 8-byte name has no terminator on disk; entry.name adds one.

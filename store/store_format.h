@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace draldb {
 
@@ -28,7 +29,10 @@ struct BlockHeader {
     int32_t size;
 };
 
-bool is_end_marker(const unsigned char *name_bytes);
+// Inline: the lookups ask this once per entry of every scan.
+inline bool is_end_marker(const unsigned char *name_bytes) {
+    return std::memcmp(name_bytes, "\n\n\n\n\n\n\n\n", kNameSize) == 0;
+}
 IndexEntry decode_entry(const unsigned char *bytes);
 // Copies exactly kNameSize bytes from name8.
 void encode_entry(const char *name8, int32_t offset, unsigned char *out);

@@ -17,9 +17,9 @@ namespace {
 // when there is none. -1 if that place cannot be named by a 32-bit offset.
 int32_t find_index_end(FILE *index) {
     IndexReader reader(index);
-    IndexEntry entry;
+    const unsigned char *stored = nullptr;
     IndexReader::Step step;
-    while ((step = reader.next(entry)) == IndexReader::Step::Entry) {
+    while ((step = reader.next_stored(stored)) == IndexReader::Step::Entry) {
     }
     const int64_t end =
         step == IndexReader::Step::EndMarker ? reader.position() : stream_length(index);
