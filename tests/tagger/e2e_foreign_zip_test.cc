@@ -76,9 +76,7 @@ class ForeignArchives : public UploadSite, public ::testing::WithParamInterface<
         RunResult result = run(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        EXPECT_EQ(result.out, siteop ? ""
-                                     : "velmotag: verbose mode on\n" + lines + "velmotag: " +
-                                           std::to_string(names.size()) + " files tagged\n");
+        EXPECT_EQ(result.out, siteop ? "" : verbose_run(lines, static_cast<int>(names.size())));
         for (const std::string &name : names)
             expect_tagged(upload(name), kMembers, kStored, siteop);
     }

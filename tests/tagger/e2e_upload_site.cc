@@ -84,6 +84,11 @@ bool first_member_has_data_descriptor(const std::string &archive_bytes) {
            (static_cast<unsigned char>(archive_bytes[6]) & 0x08) != 0;
 }
 
+std::string verbose_run(const std::string &lines, int count) {
+    return "velmotag: verbose mode on\n" + lines + "velmotag: " + std::to_string(count) +
+           " files tagged\n";
+}
+
 ::testing::AssertionResult same_bytes(const std::string &actual, const std::string &expected) {
     if (actual == expected)
         return ::testing::AssertionSuccess();

@@ -23,6 +23,10 @@ TreeSnapshot snapshot_tree(const std::string &dir);
 // CRC follow its data in a data descriptor.
 bool first_member_has_data_descriptor(const std::string &archive_bytes);
 
+// The whole standard output of a verbose run: the mode line, `lines`
+// (one per archive), and the summary with `count`.
+std::string verbose_run(const std::string &lines, int count);
+
 // Byte equality that prints the two texts when they are short, and only
 // their sizes and the first differing offset when they are long.
 ::testing::AssertionResult same_bytes(const std::string &actual, const std::string &expected);

@@ -19,11 +19,6 @@ const std::string kDiz = "Cool tool\r\nTiny\r\n";
 const std::string kStored = tagged("Cool tool\n\rTiny\n\r");
 const Member kReadme{"readme.txt", "hello\n"};
 
-std::string verbose_run(const std::string &lines, int count) {
-    return "velmotag: verbose mode on\n" + lines + "velmotag: " + std::to_string(count) +
-           " files tagged\n";
-}
-
 // Shell characters not covered by the other name tests: < { } ~ # ! \ and
 // a lone [ or ], tabs and runs of blanks, names zip or unzip might read as
 // something else (no extension, a trailing dot, a leading dot). Where the
