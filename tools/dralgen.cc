@@ -2,12 +2,14 @@
 // a 4096-byte line buffer holds: a line up to and including its line feed, at
 // most 4095 bytes, so a longer line arrives in pieces that are each handled
 // as a line of their own. A NUL byte ends a piece's text. LineReader cuts the
-// pieces out of a large read buffer rather than asking stdio for each line.
+// pieces out of a large read buffer rather than asking stdio for each line,
+// and looks for NUL bytes once per stretch of buffer rather than per piece.
 //
-// Text goes into the data file through DataWriter, a buffer of our own rather
-// than stdio's, so that a block's datasize field can be filled in while the
-// block is still in memory; only a block that outgrew the buffer costs a seek
-// back into the file.
+// Both files are written through OutputBuffer, a buffer of our own rather
+// than stdio's (no call and no lock per entry or line), and for the data file
+// so that a block's datasize field can be filled in while the block is still
+// in memory; only a block that outgrew the buffer costs a seek back into the
+// file.
 #include "dralgen.h"
 
 #include "le32.h"
@@ -43,10 +45,11 @@ class LineReader {
     explicit LineReader(std::FILE *file)
         : file_(file), buf_(std::make_unique_for_overwrite<char[]>(kReadBufferBytes)) {}
 
-    // Points `piece` at the next piece and sets `len`; false once the source
-    // has no more bytes or a read failed (see failed()). The piece stays valid
-    // until the next call.
-    bool next(const char *&piece, std::size_t &len) {
+    // Points `piece` at the next piece, sets `len` to its length and
+    // `text_len` to the length of its text (the bytes before a NUL, if it
+    // holds one); false once the source has no more bytes or a read failed
+    // (see failed()). The piece stays valid until the next call.
+    bool next(const char *&piece, std::size_t &len, std::size_t &text_len) {
         if (end_ - pos_ < kMaxPieceBytes && !drained_)
             refill();
         if (pos_ == end_)
@@ -55,7 +58,10 @@ class LineReader {
         const std::size_t avail = std::min(end_ - pos_, kMaxPieceBytes);
         const void *lf = std::memchr(piece, '\n', avail);
         len = lf ? static_cast<std::size_t>(static_cast<const char *>(lf) - piece) + 1 : avail;
+        text_len = nul_ < pos_ + len ? nul_ - pos_ : len;
         pos_ += len;
+        if (nul_ < pos_)
+            nul_ = find_nul(pos_);
         return true;
     }
 
@@ -65,25 +71,36 @@ class LineReader {
     void refill() {
         std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
         end_ -= pos_;
+        nul_ -= pos_;
         pos_ = 0;
+        const std::size_t kept = end_;
         const std::size_t want = kReadBufferBytes - end_;
         const std::size_t got = std::fread(buf_.get() + end_, 1, want, file_);
         end_ += got;
         drained_ = got < want; // fread comes back short only at the end or on an error
+        if (nul_ == kept)
+            nul_ = find_nul(kept);
+    }
+
+    // Position of the first NUL at or after `from` in the buffer, or end_.
+    std::size_t find_nul(std::size_t from) const {
+        const void *nul = std::memchr(buf_.get() + from, '\0', end_ - from);
+        return nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - buf_.get()) : end_;
     }
 
     std::FILE *file_;
     std::unique_ptr<char[]> buf_;
     std::size_t pos_ = 0;
     std::size_t end_ = 0;
+    std::size_t nul_ = 0; // the first NUL at or after pos_, or end_ if none
     bool drained_ = false;
 };
 
-// Appends to the data file through a memory buffer and can rewrite a 4-byte
+// Appends to an output file through a memory buffer and can rewrite a 4-byte
 // number anywhere in what has been appended so far.
-class DataWriter {
+class OutputBuffer {
   public:
-    explicit DataWriter(std::FILE *file)
+    explicit OutputBuffer(std::FILE *file)
         : file_(file), buf_(std::make_unique_for_overwrite<unsigned char[]>(kDataBufferBytes)) {}
 
     // Bytes appended so far: the data file's length once flushed.
@@ -131,22 +148,21 @@ class DataWriter {
 
 DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *data,
                               std::int64_t max_file_bytes) {
-    DataWriter out(data);
-    std::int64_t index_size = 0;
+    OutputBuffer out(data);
+    OutputBuffer index_out(index);
     bool in_block = false;
     std::int64_t datasize_pos = 0;
     std::int64_t running_size = 0;
     LineReader reader(source);
     const char *line = nullptr;
     std::size_t piece_len = 0;
+    std::size_t len = 0;
 
-    while (reader.next(line, piece_len)) {
-        const void *nul = std::memchr(line, '\0', piece_len);
-        const std::size_t len =
-            nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - line) : piece_len;
+    while (reader.next(line, piece_len, len)) {
         if (starts_with(line, len, kStartPrefix)) {
             // Room for this entry and the end marker still to come.
-            if (index_size + static_cast<std::int64_t>(kEntryBytes + kNameBytes) > max_file_bytes)
+            if (index_out.size() + static_cast<std::int64_t>(kEntryBytes + kNameBytes) >
+                max_file_bytes)
                 return DralgenStatus::index_too_large;
             if (out.size() + static_cast<std::int64_t>(kHeaderBytes) > max_file_bytes)
                 return DralgenStatus::data_too_large;
@@ -155,9 +171,8 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
             if (len > kNameOffset)
                 std::memcpy(entry, line + kNameOffset, std::min(len - kNameOffset, kNameBytes));
             le32_encode(static_cast<std::int32_t>(out.size()), entry + kNameBytes);
-            if (std::fwrite(entry, 1, kEntryBytes, index) != kEntryBytes)
+            if (!index_out.append(entry, kEntryBytes))
                 return DralgenStatus::index_unwritable;
-            index_size += kEntryBytes;
 
             unsigned char header[kHeaderBytes];
             le32_encode(kStringType, header);
@@ -191,7 +206,7 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
     // the blocks it points at are missing.
     if (!out.flush() || std::fflush(data) != 0)
         return DralgenStatus::data_unwritable;
-    if (std::fwrite(kEndMarker, 1, kNameBytes, index) != kNameBytes || std::fflush(index) != 0)
+    if (!index_out.append(kEndMarker, kNameBytes) || !index_out.flush() || std::fflush(index) != 0)
         return DralgenStatus::index_unwritable;
     return DralgenStatus::ok;
 }

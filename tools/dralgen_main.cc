@@ -21,8 +21,6 @@ constexpr char kNoIndex[] = "\nBloody'ell, eye canna very well index yer bloody 
                             "cant open the file, now can I?\n";
 constexpr char kNoData[] = "\nAch, cant open data file.\n";
 
-constexpr std::size_t kStreamBufferBytes = 1 << 20;
-
 struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }
 };
@@ -66,9 +64,6 @@ int main(int argc, char **argv) {
     }
     const std::string index_path = std::string(argv[2]) + ".dral";
 
-    // Declared before the stream that uses it, so it outlives the stream.
-    auto index_buffer = std::make_unique<char[]>(kStreamBufferBytes);
-
     FilePtr source(std::fopen(argv[1], "rb"));
     if (!source)
         return fail_open(kNoSource);
@@ -79,10 +74,10 @@ int main(int argc, char **argv) {
     if (!data)
         return fail_open(kNoData);
 
-    std::setvbuf(index.get(), index_buffer.get(), _IOFBF, kStreamBufferBytes);
-    // The conversion reads the source and writes the data file through large
+    // The conversion reads the source and writes both files through large
     // buffers of its own.
     std::setvbuf(source.get(), nullptr, _IONBF, 0);
+    std::setvbuf(index.get(), nullptr, _IONBF, 0);
     std::setvbuf(data.get(), nullptr, _IONBF, 0);
 
     DralgenStatus status =
