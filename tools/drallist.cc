@@ -1,8 +1,10 @@
 // Implementation details: the listing is assembled in a buffer of our own and
 // written in large pieces, rather than with one formatted print per entry;
-// the numbers are printed in plain decimal, as printf's %d would. Block
-// headers are read through a window of the data file (HeaderReader), since a
-// seek on a stdio stream costs a system call even when the bytes are buffered.
+// the numbers are printed in plain decimal, as printf's %d would. The index
+// is taken from a large buffer of our own too (IndexBytes), rather than with
+// two stdio reads per entry. Block headers are read through a window of the
+// data file (HeaderReader), since a seek on a stdio stream costs a system
+// call even when the bytes are buffered.
 #include "drallist.h"
 
 #include "le32.h"
@@ -57,6 +59,45 @@ class Output {
     std::unique_ptr<char[]> buf_;
     std::size_t used_ = 0;
     bool failed_ = false;
+};
+
+// Hands out the index's bytes a few at a time from a large buffer that is
+// refilled with one read.
+class IndexBytes {
+  public:
+    explicit IndexBytes(std::FILE *index)
+        : index_(index), buf_(std::make_unique<unsigned char[]>(kBufferBytes)) {}
+
+    // Points `bytes` at the next n bytes and moves past them; false when the
+    // index ends before n bytes. REQUIRES: n <= kBufferBytes.
+    bool take(std::size_t n, const unsigned char *&bytes) {
+        if (end_ - pos_ < n && !refill(n))
+            return false;
+        bytes = buf_.get() + pos_;
+        pos_ += n;
+        return true;
+    }
+
+  private:
+    static constexpr std::size_t kBufferBytes = 1 << 16;
+
+    bool refill(std::size_t n) {
+        std::memmove(buf_.get(), buf_.get() + pos_, end_ - pos_);
+        end_ -= pos_;
+        pos_ = 0;
+        while (end_ < n) {
+            const std::size_t got = std::fread(buf_.get() + end_, 1, kBufferBytes - end_, index_);
+            if (got == 0)
+                return false;
+            end_ += got;
+        }
+        return true;
+    }
+
+    std::FILE *index_;
+    std::unique_ptr<unsigned char[]> buf_;
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
 };
 
 // Reads block headers through a window of the data file kept in memory, so
@@ -120,16 +161,18 @@ DrallistStatus drallist_list(std::FILE *index, std::FILE *data, std::FILE *out_f
     bool headers_ok = true;
     bool reached_end = false;
 
+    IndexBytes entries(index);
     for (std::int64_t n = 0; !out.failed(); ++n) {
-        char name[kNameBytes];
-        unsigned char offset_bytes[kLe32Size];
-        if (std::fread(name, 1, kNameBytes, index) != kNameBytes)
+        const unsigned char *name_bytes = nullptr;
+        const unsigned char *offset_bytes = nullptr;
+        if (!entries.take(kNameBytes, name_bytes))
             break;
-        if (std::memcmp(name, kEndMarker, kNameBytes) == 0) {
+        if (std::memcmp(name_bytes, kEndMarker, kNameBytes) == 0) {
             reached_end = true;
             break;
         }
-        if (std::fread(offset_bytes, 1, kLe32Size, index) != kLe32Size)
+        const char *name = reinterpret_cast<const char *>(name_bytes);
+        if (!entries.take(kLe32Size, offset_bytes))
             break;
         const std::int32_t offset = le32_decode(offset_bytes);
 

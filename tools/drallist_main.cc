@@ -19,8 +19,6 @@ constexpr char kUsage[] = "\n USAGE drallist (file) (opts)\n";
 constexpr char kNoData[] = "Cannot open data file.\n";
 constexpr char kNoIndex[] = "Cannot open .dral file.\n";
 
-constexpr std::size_t kIndexBufferBytes = 1 << 20;
-
 struct FileCloser {
     void operator()(std::FILE *f) const { std::fclose(f); }
 };
@@ -35,9 +33,6 @@ int main(int argc, char **argv) {
     }
     const bool details = argc == 3;
     const std::string index_path = std::string(argv[1]) + ".dral";
-
-    // Declared before the stream that uses it, so it outlives the stream.
-    auto index_buffer = std::make_unique<char[]>(kIndexBufferBytes);
 
     FilePtr data;
     if (details) {
@@ -54,7 +49,8 @@ int main(int argc, char **argv) {
         std::fputs(kNoIndex, stdout);
         return 1;
     }
-    std::setvbuf(index.get(), index_buffer.get(), _IOFBF, kIndexBufferBytes);
+    // The listing reads the index through a buffer of its own.
+    std::setvbuf(index.get(), nullptr, _IONBF, 0);
 
     switch (drallist_list(index.get(), data.get(), stdout)) {
     case DrallistStatus::complete:
