@@ -1,5 +1,5 @@
 // Starting one child program and waiting for it: through /bin/sh with
-// system() in the normal modes, or directly with posix_spawn in siteop mode.
+// system() in the normal modes, or directly (vfork and execve) in siteop mode.
 #pragma once
 
 #include "command_line.h"
