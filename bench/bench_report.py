@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""Turns one scripts/bench run into its table and the plot's data.
+
+    python3 bench/bench_report.py RESULTS_DIR
+
+Reads the hyperfine exports (tag-*.json, build.json, list.json and their
+"-rev" twins), the CPU shares (cpu-*.txt) and Google Benchmark's draldb.json from
+RESULTS_DIR; prints the table in Markdown and writes it to table.md, and
+writes per_archive.dat (archive bytes, then milliseconds per archive for
+velmotag -s, velmotag -q, the sh loop, system(), posix_spawn and vfork) for the
+plot.
+Every ratio divides a median by the median of a peer timed in the same run.
+"""
+
+import json
+import statistics
+import sys
+from pathlib import Path
+
+TAG_COMMANDS = ["velmotag -s", "velmotag -q", "sh loop", "system()", "posix_spawn", "vfork"]
+
+
+def medians(path):
+    """Median seconds per command name over one hyperfine export and its
+    reverse-order twin (the same name with "-rev"), their runs pooled."""
+    times = {}
+    for part in (path, path.with_name(path.stem + "-rev.json")):
+        if part.exists():
+            with open(part) as f:
+                for r in json.load(f)["results"]:
+                    times.setdefault(r["command"], []).extend(r["times"])
+    return {command: statistics.median(t) for command, t in times.items()}
+
+
+def size_text(n):
+    if n >= 1 << 20:
+        return f"{n / (1 << 20):.0f} MiB"
+    return f"{n / 1024:.0f} KiB"
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+        self.goals_missed = 0
+
+    def add(self, work, tool, peer, tool_value, peer_value, unit, goal=None, ratio=None):
+        """One row; ratio defaults to tool_value / peer_value and is held to
+        `goal` (at most) when one is given."""
+        if ratio is None:
+            ratio = tool_value / peer_value
+        if goal is None:
+            verdict = ""
+        elif ratio <= goal:
+            verdict = f"<= {goal:g}: met"
+        else:
+            verdict = f"<= {goal:g}: **missed**"
+            self.goals_missed += 1
+        self.rows.append(
+            (work, tool, peer, f"{tool_value:.{digits(tool_value)}f} {unit}",
+             f"{peer_value:.{digits(peer_value)}f} {unit}", f"{ratio:.3f}", verdict))
+
+    def markdown(self):
+        head = ("work", "tool", "peer (same run)", "tool median", "peer median", "ratio", "goal")
+        lines = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
+        lines += ["| " + " | ".join(row) + " |" for row in self.rows]
+        return "\n".join(lines)
+
+
+def digits(value):
+    return 2 if value >= 10 else 3
+
+
+def tag_sets(results):
+    """(name, count, archive bytes, medians in ms per archive), smallest first."""
+    sets = []
+    for json_path in results.glob("tag-*.json"):
+        if json_path.stem.endswith("-rev"):
+            continue
+        name = json_path.stem[len("tag-"):]
+        count = int((results / f"tag-{name}.count").read_text())
+        size = int((results / f"tag-{name}.bytes").read_text())
+        per_archive = {k: v * 1000 / count for k, v in medians(json_path).items()}
+        sets.append((name, count, size, per_archive))
+    return sorted(sets, key=lambda s: s[2])
+
+
+def add_tagger_rows(table, sets):
+    for i, (name, count, size, ms) in enumerate(sets):
+        work = f"{count} archives of {size_text(size)}, per archive"
+        first, last = i == 0, i == len(sets) - 1
+        table.add(work, "velmotag -s", "sh loop", ms["velmotag -s"], ms["sh loop"], "ms",
+                  0.92 if first else 1.05 if last else None)
+        table.add(work, "velmotag -q", "system()", ms["velmotag -q"], ms["system()"], "ms",
+                  1.05 if first else None)
+        table.add(work, "velmotag -q", "sh loop", ms["velmotag -q"], ms["sh loop"], "ms",
+                  1.05 if last else None)
+        if first or last:
+            table.add(work, "velmotag -s", "posix_spawn", ms["velmotag -s"], ms["posix_spawn"],
+                      "ms")
+            table.add(work, "vfork (best start)", "sh loop", ms["vfork"], ms["sh loop"], "ms")
+
+
+def add_cpu_rows(table, results, sets):
+    def share(name, who):
+        wall, own, _children = map(float, (results / f"cpu{who}-{name}.txt").read_text().split())
+        return own, wall
+
+    for name, count, size, _ in sets:
+        work = f"{count} archives of {size_text(size)}, whole run"
+        for mode in ("-s", "-q"):
+            table.add(work, f"velmotag {mode}: own CPU", "its wall-clock time",
+                      *share(name, mode), "ms", 0.03)
+        table.add(work, "vfork peer: own CPU", "its wall-clock time", *share(name, "-vfork"), "ms")
+        table.add(work, "sh loop: the shell's CPU", "its wall-clock time", *share(name, "-sh"),
+                  "ms")
+
+
+def add_store_rows(table, results):
+    build = medians(results / "build.json")
+    listing = medians(results / "list.json")
+    ms = {k: v * 1000 for k, v in {**build, **listing}.items()}
+    table.add("build a store", "dralgen", "cdb -c", ms["dralgen"], ms["cdb -c"], "ms", 1.0)
+    table.add("build a store", "dralgen", "cp of the source", ms["dralgen"], ms["cp"], "ms")
+    source_mb = int((results / "store-source.bytes").read_text()) / 1e6
+    table.add("build a store, source read", "dralgen", "cdb -c", source_mb / ms["dralgen"] * 1e3,
+              source_mb / ms["cdb -c"] * 1e3, "MB/s")
+    table.add("list its index", "drallist", "cdb -l", ms["drallist"], ms["cdb -l"], "ms", 1.0)
+    table.add("list with block details", "drallist (details)", "cdb -d",
+              ms["drallist (details)"], ms["cdb -d"], "ms", 1.0)
+
+
+def add_lookup_rows(table, results):
+    with open(results / "draldb.json") as f:
+        runs = json.load(f)["benchmarks"]
+    # per_entry is in seconds; the median of the repetitions counts.
+    ns = {r["run_name"].removesuffix("/real_time"): r["per_entry"] * 1e9
+          for r in runs if r.get("aggregate_name") == "median"}
+    for name, value in ns.items():
+        if not name.startswith("search/"):
+            continue
+        pattern = name[len("search/"):]
+        literal = not any(c in pattern for c in "*?[\\")
+        table.add(f"scan for the last entry, pattern {pattern}", "dral_search",
+                  "stdio 12 bytes + fnmatch", value, ns["peer/" + pattern], "ns/entry")
+        # The goal is in nanoseconds per entry, not a ratio.
+        table.add(f"scan for the last entry, pattern {pattern}", "dral_search",
+                  "25 ns/entry", value, 25.0, "ns/entry", 1.0 if literal else None)
+    last_literal = next(n for n in ns if n.startswith("peer/") and "*" not in n
+                        and "?" not in n and "[" not in n)
+    table.add("dral_work picking every entry", "dral_work", "peer scan", ns["work"],
+              ns[last_literal], "ns/entry")
+    table.add("dral_best for the last node of the working list", "dral_best", "peer scan",
+              ns["best"], ns[last_literal], "ns/entry")
+
+
+def main():
+    results = Path(sys.argv[1])
+    table = Table()
+    sets = tag_sets(results)
+    add_tagger_rows(table, sets)
+    add_cpu_rows(table, results, [sets[0], sets[-1]])
+    add_store_rows(table, results)
+    add_lookup_rows(table, results)
+
+    text = (results / "machine.txt").read_text() + "\n" + table.markdown() + "\n"
+    (results / "table.md").write_text(text)
+    print(text, end="")
+    with open(results / "per_archive.dat", "w") as f:
+        f.write("# bytes " + " ".join(f'"{c}"' for c in TAG_COMMANDS) + "\n")
+        for _, _, size, ms in sets:
+            f.write(f"{size} " + " ".join(f"{ms[c]:.4f}" for c in TAG_COMMANDS) + "\n")
+    if table.goals_missed:
+        print(f"{table.goals_missed} goal(s) missed", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
