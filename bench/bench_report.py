@@ -3,8 +3,8 @@
 
     python3 bench/bench_report.py RESULTS_DIR
 
-Reads the hyperfine exports (tag-*.json, build.json, list.json and their
-"-rev" twins), the CPU shares (cpu-*.txt) and Google Benchmark's draldb.json from
+Reads the hyperfine exports (tag-*-rN.json, build-rN.json, list-rN.json), the
+CPU shares (cpu-*.txt) and Google Benchmark's draldb.json from
 RESULTS_DIR; prints the table in Markdown and writes it to table.md, and
 writes per_archive.dat (archive bytes, then milliseconds per archive for
 velmotag -s, velmotag -q, the sh loop, system(), posix_spawn and vfork) for the
@@ -20,15 +20,14 @@ from pathlib import Path
 TAG_COMMANDS = ["velmotag -s", "velmotag -q", "sh loop", "system()", "posix_spawn", "vfork"]
 
 
-def medians(path):
-    """Median seconds per command name over one hyperfine export and its
-    reverse-order twin (the same name with "-rev"), their runs pooled."""
+def medians(results, name):
+    """Median seconds per command over the rounds NAME-r*.json of one
+    hyperfine_set, their runs pooled."""
     times = {}
-    for part in (path, path.with_name(path.stem + "-rev.json")):
-        if part.exists():
-            with open(part) as f:
-                for r in json.load(f)["results"]:
-                    times.setdefault(r["command"], []).extend(r["times"])
+    for part in sorted(results.glob(f"{name}-r*.json")):
+        with open(part) as f:
+            for r in json.load(f)["results"]:
+                times.setdefault(r["command"], []).extend(r["times"])
     return {command: statistics.median(t) for command, t in times.items()}
 
 
@@ -73,13 +72,11 @@ def digits(value):
 def tag_sets(results):
     """(name, count, archive bytes, medians in ms per archive), smallest first."""
     sets = []
-    for json_path in results.glob("tag-*.json"):
-        if json_path.stem.endswith("-rev"):
-            continue
-        name = json_path.stem[len("tag-"):]
-        count = int((results / f"tag-{name}.count").read_text())
+    for count_path in results.glob("tag-*.count"):
+        name = count_path.stem[len("tag-"):]
+        count = int(count_path.read_text())
         size = int((results / f"tag-{name}.bytes").read_text())
-        per_archive = {k: v * 1000 / count for k, v in medians(json_path).items()}
+        per_archive = {k: v * 1000 / count for k, v in medians(results, f"tag-{name}").items()}
         sets.append((name, count, size, per_archive))
     return sorted(sets, key=lambda s: s[2])
 
@@ -102,7 +99,10 @@ def add_tagger_rows(table, sets):
 
 def add_cpu_rows(table, results, sets):
     def share(name, who):
-        wall, own, _children = map(float, (results / f"cpu{who}-{name}.txt").read_text().split())
+        """(own CPU, wall) of the run with the median share."""
+        runs = [tuple(map(float, line.split()))
+                for line in (results / f"cpu{who}-{name}.txt").read_text().splitlines() if line]
+        wall, own, _children = sorted(runs, key=lambda r: r[1] / r[0])[len(runs) // 2]
         return own, wall
 
     for name, count, size, _ in sets:
@@ -116,8 +116,8 @@ def add_cpu_rows(table, results, sets):
 
 
 def add_store_rows(table, results):
-    build = medians(results / "build.json")
-    listing = medians(results / "list.json")
+    build = medians(results, "build")
+    listing = medians(results, "list")
     ms = {k: v * 1000 for k, v in {**build, **listing}.items()}
     table.add("build a store", "dralgen", "cdb -c", ms["dralgen"], ms["cdb -c"], "ms", 1.0)
     table.add("build a store", "dralgen", "cp of the source", ms["dralgen"], ms["cp"], "ms")
