@@ -58,16 +58,23 @@ void set_per_entry(benchmark::State &state, long count) {
                                                          benchmark::Counter::kInvert);
 }
 
-void search_last(benchmark::State &state, const char *pattern) {
+// Times `lookup`, which returns a data offset, and checks every answer
+// against `expected`.
+template <class Lookup>
+void time_lookup(benchmark::State &state, std::int32_t expected, Lookup lookup) {
     for (auto _ : state) {
-        const std::int32_t found = dral_search(store, pattern);
-        if (found != last_offset) {
-            state.SkipWithError("dral_search found the wrong entry");
+        const std::int32_t found = lookup();
+        if (found != expected) {
+            state.SkipWithError("the lookup found the wrong entry");
             break;
         }
         benchmark::DoNotOptimize(found);
     }
     set_per_entry(state, entries);
+}
+
+void search_last(benchmark::State &state, const char *pattern) {
+    time_lookup(state, last_offset, [&] { return dral_search(store, pattern); });
 }
 
 // The peer's scan: returns the offset of the first entry that matches, or -1.
@@ -93,16 +100,8 @@ void peer_search_last(benchmark::State &state, const char *pattern) {
         state.SkipWithError("cannot open the index");
         return;
     }
-    for (auto _ : state) {
-        const std::int32_t found = stdio_fnmatch_search(index, pattern);
-        if (found != last_offset) {
-            state.SkipWithError("the peer found the wrong entry");
-            break;
-        }
-        benchmark::DoNotOptimize(found);
-    }
+    time_lookup(state, last_offset, [&] { return stdio_fnmatch_search(index, pattern); });
     std::fclose(index);
-    set_per_entry(state, entries);
 }
 
 void work_all(benchmark::State &state) {
@@ -118,16 +117,8 @@ void work_all(benchmark::State &state) {
 void best_first(benchmark::State &state) {
     dral_work(store, "n*");
     const std::string first = entry_name(0);
-    for (auto _ : state) {
-        const std::int32_t found = dral_best(store, first.c_str());
-        if (found != 0) {
-            state.SkipWithError("dral_best found the wrong entry");
-            break;
-        }
-        benchmark::DoNotOptimize(found);
-    }
+    time_lookup(state, 0, [&] { return dral_best(store, first.c_str()); });
     dral_workdone(store);
-    set_per_entry(state, entries);
 }
 
 // Takes --entries=N out of the arguments before Google Benchmark sees them.
