@@ -13,8 +13,8 @@ set grid
 set key top left
 set style data linespoints
 data = results . "/per_archive.dat"
-plot data using 1:2 title "velmotag -s (posix\\_spawn)" lw 2 pt 7, \
-     data using 1:3 title "velmotag -q (system)" lw 2 pt 5, \
+plot data using 1:2 title "velmotag -s (vfork, no shell)" lw 2 pt 7, \
+     data using 1:3 title "velmotag -q (system())" lw 2 pt 5, \
      data using 1:4 title "sh loop, five command lines" dt 2 pt 4, \
      data using 1:5 title "five lines through system()" dt 3 pt 6, \
      data using 1:6 title "five programs via posix\\_spawn" dt 4 pt 8, \
