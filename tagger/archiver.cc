@@ -5,10 +5,8 @@
 #include "report.h"
 #include "settings.h"
 
-#include <cstdlib>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
