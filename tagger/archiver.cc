@@ -1,95 +1,234 @@
 #include "archiver.h"
 
 #include "archive_alias.h"
-#include "child_process.h"
+#include "command_line.h"
+#include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"
+#include "stop_signals.h"
 
-#include <string>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-int run_unzip(ArchiverOp op, const char *archive, const char *file) {
-    UnzipAlias alias(archive);
+// One operation as it is started.
+struct ArchiverRun {
+    ArchiverOp op;
+    std::string archive; // the name the program is given
+    std::string file;    // the listing, description or file to store
+    int output_fd;       // the listing's or description's own descriptor
+    ChildCredentials credentials;
+    long long file_size_limit;
+};
+
+ChildStatus not_started(int error) {
+    ChildStatus status;
+    status.start_error = error;
+    return status;
+}
+
+// In siteop mode the child writes the listing or description through the
+// tagger's own descriptor of it, and reads the comment through one the
+// tagger opened; in the other modes the shell line's redirections open them.
+ChildStatus run_archiver(const ArchiverRun &run) {
+    const ArchiverCall call{run.op, run.archive, run.file};
+    if (stop_requested()) {
+        ChildStatus stopped;
+        stopped.stopped = true;
+        return stopped;
+    }
+    if (!settings.siteop) {
+        const std::string line = shell_command(call);
+        echo_command(line.c_str());
+        return run_shell(line, run.credentials, run.file_size_limit);
+    }
+    const DirectStart direct = direct_start(call);
+    ChildStart start;
+    start.program = direct.argv[0];
+    start.argv = direct.argv;
+    start.credentials = run.credentials;
+    start.file_size_limit = run.file_size_limit;
+    UniqueFd input;
+    if (!direct.stdin_path.empty()) {
+        input.reset(open(direct.stdin_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!input)
+            return not_started(errno);
+        start.stdin_fd = input.get();
+    }
+    if (!direct.stdout_path.empty()) {
+        if (ftruncate(run.output_fd, 0) != 0)
+            return not_started(errno);
+        start.stdout_fd = run.output_fd;
+    }
+    return run_child(start);
+}
+
+ChildStatus run_unzip(ArchiverOp op, const ArchiveJob &job, const TemporaryFile &output,
+                      long long file_size_limit) {
+    const UnzipAlias alias(job.path());
     if (alias.name().empty())
-        return kChildFailed;
-    return run_archiver(op, alias.name().c_str(), file);
+        return not_started(errno);
+    return run_archiver(
+        {op, alias.name(), output.path(), output.fd(), job.credentials(), file_size_limit});
+}
+
+ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, const ArchiveChange &change,
+                    const std::string &file = "") {
+    return run_archiver({op, change.zip_target(), file, -1, job.credentials(), -1});
+}
+
+long long file_size(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+
+// Gives up an archive that could not be opened or locked for listing.
+int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char *listing) {
+    const char *archive = job.path().c_str();
+    switch (opened) {
+    case ArchiveJob::Opened::Missing:
+        say("file not found\n");
+        trace("LEAVING[1] get_filelist( %s, %s )\n", archive, listing);
+        log_error("stat '%s': %m", archive);
+        break;
+    case ArchiveJob::Opened::NotRegular:
+        say("not a zipfile or no files in ZIP\n");
+        trace("LEAVING[3] get_filelist( %s, %s )\n", archive, listing);
+        log_error("listing '%s': not a regular file", archive);
+        break;
+    case ArchiveJob::Opened::Busy:
+        say("busy: another run held it for %d seconds\n", LOCK_WAIT_SECONDS);
+        trace("LEAVING[4] get_filelist( %s, %s )\n", archive, listing);
+        log_error("busy '%s': another run held it for %d seconds", archive, LOCK_WAIT_SECONDS);
+        break;
+    case ArchiveJob::Opened::LockFailed:
+        report_failure("locking", archive,
+                       errno == EINTR ? "velmotag is stopping" : std::strerror(errno));
+        trace("LEAVING[5] get_filelist( %s, %s )\n", archive, listing);
+        break;
+    case ArchiveJob::Opened::Yes:
+        return 0;
+    }
+    return 1;
 }
 
 } // namespace
 
-int run_zip(ArchiverOp op, const char *archive, const char *file) {
-    ZipAlias alias(archive);
-    if (alias.name().empty())
-        return kChildFailed;
-    int status = run_archiver(op, alias.name().c_str(), file);
-    if (status == 0 && !alias.put_back())
-        return kChildFailed;
-    return status;
+void report_step_failure(const char *step, const char *archive, const char *program,
+                         const ChildStatus &status) {
+    report_failure(step, archive, std::string(program) + " " + describe_status(status));
 }
 
-void report_step_failure(const char *step, const char *archive, const char *program, int status) {
-    std::string why = describe_status(status);
-    say("error!\n%s: %s '%s': %s %s\n", settings.progname, step, archive, program, why.c_str());
-    log_error("%s '%s': %s %s", step, archive, program, why.c_str());
-}
-
-int run_archiver(ArchiverOp op, const char *archive, const char *file) {
-    ArchiverCall call{op, archive, file};
-    if (settings.siteop)
-        return run_direct(direct_start(call));
-    std::string line = shell_command(call);
-    echo_command(line.c_str());
-    return run_shell(line);
-}
-
-int get_filelist(const char *archive, const char *listing) {
-    trace("BEGIN get_filelist( %s, %s )\n", archive, listing);
-    struct stat st;
-    if (stat(archive, &st) != 0) {
-        say("file not found\n");
-        trace("LEAVING[1] get_filelist( %s, %s )\n", archive, listing);
-        log_error("stat '%s': %m", archive);
+int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
+    const char *archive = job.path().c_str();
+    const char *listing_path = listing.path().c_str();
+    trace("BEGIN get_filelist( %s, %s )\n", archive, listing_path);
+    const ArchiveJob::Opened opened =
+        job.open_directory() ? job.open_archive() : ArchiveJob::Opened::Missing;
+    if (refuse_archive(opened, job, listing_path) != 0)
+        return 1;
+    if (!listing.give_to(job.credentials())) {
+        report_failure("listing", archive, std::strerror(errno));
+        trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }
-    int status = run_unzip(ArchiverOp::ListContents, archive, listing);
-    bool unreadable = status == kChildFailed || status >= 2;
-    bool listed = stat(listing, &st) == 0;
-    if (!unreadable && listed) {
-        trace("LEAVING get_filelist( %s, %s )\n", archive, listing);
-        return 0;
-    }
-    say("not a zipfile or no files in ZIP\n");
-    trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing);
-    if (!listed)
-        log_error("stat '%s': %m", listing);
-    else
-        log_error("listing '%s': unzip %s", archive, describe_status(status).c_str());
-    return 1;
-}
 
-int get_dizfile(const char *archive, const char *description) {
-    trace("BEGIN get_dizfile( %s, %s )\n", archive, description);
-    int status = run_unzip(ArchiverOp::ExtractDescription, archive, description);
-    if (status != 0) {
-        report_step_failure("extracting FILE_ID.DIZ from", archive, "unzip", status);
-        trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description);
+    const ChildStatus status = run_unzip(ArchiverOp::ListContents, job, listing, -1);
+    *facts = read_listing_facts(listing.fd());
+    if (status.stopped) {
+        report_step_failure("listing", archive, "unzip", status);
+        trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }
-    trace("LEAVING get_dizfile( %s, %s )\n", archive, description);
+    // Exit status 1 is a warning (such as an empty archive); from 2 on,
+    // unzip could not read the archive.
+    if (status.exit_code < 0 || status.exit_code >= 2 || facts->lines == 0) {
+        say("not a zipfile or no files in ZIP\n");
+        trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
+        if (facts->lines == 0 && status.exit_code >= 0 && status.exit_code < 2)
+            log_error("listing '%s': no members", archive);
+        else
+            log_error("listing '%s': unzip %s", archive, describe_status(status).c_str());
+        return 1;
+    }
+    if (!facts->whole) {
+        errno = facts->cut_error;
+        report_failure("listing", archive,
+                       "its listing in '" + listing.path() + "' was cut short" +
+                           (facts->cut_error ? std::string(": ") + std::strerror(facts->cut_error)
+                                             : std::string()));
+        trace("LEAVING[6] get_filelist( %s, %s )\n", archive, listing_path);
+        return 1;
+    }
+    trace("LEAVING get_filelist( %s, %s )\n", archive, listing_path);
     return 0;
 }
 
-int add_zorv_stuff(const char *archive) {
+int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts &facts) {
+    const char *archive = job.path().c_str();
+    const char *description_path = description.path().c_str();
+    trace("BEGIN get_dizfile( %s, %s )\n", archive, description_path);
+    const std::string limit = "more than the limit of " + std::to_string(DIZ_MAX) + " bytes";
+    if (facts.description_listed &&
+        facts.description_bytes > static_cast<unsigned long long>(DIZ_MAX)) {
+        report_failure("extracting FILE_ID.DIZ from", archive,
+                       "it has " + std::to_string(facts.description_bytes) + " bytes, " + limit);
+        trace("LEAVING[2] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    if (!description.give_to(job.credentials())) {
+        report_failure("extracting FILE_ID.DIZ from", archive, std::strerror(errno));
+        trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    const ChildStatus status = run_unzip(ArchiverOp::ExtractDescription, job, description, DIZ_MAX);
+    const long long written = file_size(description.fd());
+    // The listing may lie about the length: then unzip runs into the size
+    // limit, and is stopped there.
+    if (!status.stopped && written >= DIZ_MAX &&
+        (!status.succeeded() || !facts.description_listed ||
+         static_cast<unsigned long long>(written) != facts.description_bytes)) {
+        report_failure("extracting FILE_ID.DIZ from", archive, "it has " + limit);
+        trace("LEAVING[2] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    if (!status.succeeded()) {
+        report_step_failure("extracting FILE_ID.DIZ from", archive, "unzip", status);
+        trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    if (facts.description_listed &&
+        static_cast<unsigned long long>(written) != facts.description_bytes) {
+        report_failure("extracting FILE_ID.DIZ from", archive,
+                       "got " + std::to_string(written) + " of its " +
+                           std::to_string(facts.description_bytes) + " bytes");
+        trace("LEAVING[3] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    trace("LEAVING get_dizfile( %s, %s )\n", archive, description_path);
+    return 0;
+}
+
+ChildStatus store_description(const ArchiveJob &job, const ArchiveChange &change,
+                              const std::string &file) {
+    return run_zip(ArchiverOp::StoreDescription, job, change, file);
+}
+
+int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change) {
+    const char *archive = job.path().c_str();
     trace("BEGIN add_zorv_stuff( %s )\n", archive);
-    int comment_status = run_zip(ArchiverOp::SetComment, archive);
-    int info_status = run_zip(ArchiverOp::AddInfo, archive);
-    if (comment_status != 0)
-        report_step_failure("setting the comment of", archive, "zip", comment_status);
-    if (info_status != 0)
-        report_step_failure("adding the info file to", archive, "zip", info_status);
-    if (comment_status != 0 || info_status != 0) {
+    ChildStatus status = run_zip(ArchiverOp::SetComment, job, change);
+    const char *step = "setting the comment of";
+    if (status.succeeded()) {
+        status = run_zip(ArchiverOp::AddInfo, job, change);
+        step = "adding the info file to";
+    }
+    if (!status.succeeded()) {
+        report_step_failure(step, archive, "zip", status);
         trace("LEAVING[1] add_zorv_stuff( %s )\n", archive);
         return 1;
     }

@@ -1,35 +1,43 @@
 // The archiver operations as the pipeline uses them: each starts one Info-ZIP
-// program, waits for it, and reports a failure by mode.
+// program for the archive of a job (through the shell, or directly in siteop
+// mode), waits for it, checks what it did, and reports a failure by mode.
 #pragma once
 
-#include "command_line.h"
+#include "archive_change.h"
+#include "archive_job.h"
+#include "child_process.h"
+#include "listing_facts.h"
+#include "temporary_file.h"
 
-// Runs one operation (through the shell, or directly in siteop mode; the
-// shell line is echoed with -c) and returns the program's exit status, or
-// kChildFailed when it could not be started or was killed.
-int run_archiver(ArchiverOp op, const char *archive, const char *file = "");
-
-// Runs a zip operation on `archive` as run_archiver does, through an alias
-// when zip would otherwise write another file (see archive_alias.h). Returns
-// kChildFailed when the alias cannot be made or put back.
-int run_zip(ArchiverOp op, const char *archive, const char *file = "");
+#include <string>
 
 // Reports an archiver step that failed on `archive`, as
-// "error!\n<progname>: <step> '<archive>': <program> exit status N\n" in
+// "error!\n<progname>: <step> '<archive>': <program> <how it ended>\n" in
 // verbose mode and the same words to the system log in siteop mode.
-void report_step_failure(const char *step, const char *archive, const char *program, int status);
+void report_step_failure(const char *step, const char *archive, const char *program,
+                         const ChildStatus &status);
 
-// Lists `archive` into the file `listing`. Returns 0 when unzip read the
-// archive (exit status 0, or 1 for warnings such as an empty archive) and
-// the listing exists; 1 when the archive is missing or unreadable.
-int get_filelist(const char *archive, const char *listing);
+// Opens the job's archive and takes its lock, then lists it into
+// `listing` and reads the listing's facts. Returns 0 when unzip read the
+// archive (exit status 0, or 1 for a warning), the listing names at least
+// one member and was written whole; 1 when the archive is missing, not a
+// regular file, busy, unreadable or has no members, or its listing was cut
+// short (each reported).
+int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts);
 
-// Extracts the archive's FILE_ID.DIZ (any letter case) into `description`.
-// Returns 0 on success, 1 when unzip failed (member missing, encrypted,
-// damaged), in which case the description file must not be used.
-int get_dizfile(const char *archive, const char *description);
+// Extracts the archive's FILE_ID.DIZ (any letter case) into `description`,
+// at most DIZ_MAX bytes. Returns 0 on success, 1 when the listing gives it
+// more than DIZ_MAX bytes (nothing is extracted then), when unzip failed
+// (member missing, encrypted, damaged) or when it did not write the length
+// the listing gives; the description file must not be used then.
+int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts &facts);
+
+// Stores `file` in the archive (its working copy, if any). Returns how zip
+// ended. REQUIRES: change.begin() succeeded.
+ChildStatus store_description(const ArchiveJob &job, const ArchiveChange &change,
+                              const std::string &file);
 
 // Sets the archive comment from the site's comment file, then adds the
-// site's info file; always runs both. Returns 0 when both succeeded, 1 when
-// either failed (each failure reported).
-int add_zorv_stuff(const char *archive);
+// site's info file, stopping at the first that fails. Returns 0 when both
+// succeeded, 1 otherwise (reported). REQUIRES: change.begin() succeeded.
+int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change);

@@ -1,23 +1,51 @@
-// Starting one child program and waiting for it: through /bin/sh with
-// system() in the normal modes, or directly (vfork and execve) in siteop mode.
+// Starting one child program and waiting for it: the one place where the
+// tagger creates processes. Every child runs in a session of its own, with
+// no controlling terminal and standard input on /dev/null unless given, so
+// no key press reaches it and it can never prompt on the terminal; it gets
+// the default dispositions of every signal, and, when asked, another user's
+// credentials and a limit on the size of the files it writes.
 #pragma once
 
-#include "command_line.h"
-
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
-// The result of a child that could not be started or was killed by a signal.
-constexpr int kChildFailed = -1;
+// Who a child runs as: the tagger's own user, or (only when the tagger runs
+// as root) `uid` and `gid`, with no supplementary groups.
+struct ChildCredentials {
+    bool switch_user = false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
 
-// Runs `line` with /bin/sh and waits for it. Returns the shell's exit status,
-// or kChildFailed.
-int run_shell(const std::string &line);
+struct ChildStart {
+    std::string program;           // the file executed
+    std::vector<std::string> argv; // argv[0] included
+    int stdin_fd = -1;             // -1: /dev/null
+    int stdout_fd = -1;            // -1: the tagger's own standard output
+    ChildCredentials credentials;
+    long long file_size_limit = -1; // bytes a written file may reach; -1: none
+};
 
-// Starts `start.argv[0]` without a shell, standard input and output opened
-// on the named files, and waits for it. Returns the program's exit status,
-// or kChildFailed (also when a redirection file cannot be opened).
-int run_direct(const DirectStart &start);
+// How a child ended.
+struct ChildStatus {
+    int exit_code = -1;   // 0 to 255 when it exited, else -1
+    int signal = 0;       // the signal that killed it
+    int start_error = 0;  // errno when it could not be started
+    bool stopped = false; // not started: the tagger was told to stop
 
-// Describes a status from run_shell or run_direct for a message, such as
-// "exit status 9".
-std::string describe_status(int status);
+    bool succeeded() const { return exit_code == 0; }
+};
+
+// Starts `start` and waits for it. While it runs, SIGQUIT is ignored (as
+// system() does) and a stop signal is only noted (stop_signals.h); the child
+// gets neither. Never starts anything once a stop was requested.
+ChildStatus run_child(const ChildStart &start);
+
+// Runs `line` with "/bin/sh -c", the way system() runs it, but as
+// run_child starts its children.
+ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
+                      long long file_size_limit = -1);
+
+// Describes how a child ended for a message, such as "exit status 9".
+std::string describe_status(const ChildStatus &status);

@@ -5,7 +5,9 @@
 #include "text.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 namespace {
 
@@ -40,10 +42,32 @@ int scan_listing(std::FILE *listing) {
     return settings.diz_name[0] ? kHasDescription : kNoDescription;
 }
 
+namespace {
+
+std::FILE *open_listing(const char *listing_path, int listing_fd) {
+    if (listing_fd < 0)
+        return std::fopen(listing_path, "r");
+    if (lseek(listing_fd, 0, SEEK_SET) < 0)
+        return nullptr;
+    const int copy = fcntl(listing_fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0)
+        return nullptr;
+    std::FILE *listing = fdopen(copy, "r");
+    if (!listing)
+        close(copy);
+    return listing;
+}
+
+} // namespace
+
 int get_dizname(const char *listing_path) {
+    return get_dizname(listing_path, -1);
+}
+
+int get_dizname(const char *listing_path, int listing_fd) {
     trace("BEGIN get_dizname( %s )\n", listing_path);
     settings.diz_name[0] = '\0';
-    std::FILE *listing = std::fopen(listing_path, "r");
+    std::FILE *listing = open_listing(listing_path, listing_fd);
     if (!listing) {
         report_open_error("error!\n%s: opening '%s': %s\n", listing_path);
         trace("LEAVING[1] get_dizname( %s )\n", listing_path);

@@ -15,6 +15,10 @@ constexpr int kHasDescription = 1;
 // kListingRejected (diz_name then not to be used).
 int get_dizname(const char *listing_path);
 
+// The same scan over the listing in the file `listing_fd`, read from its
+// start; `listing_path` names it in the trace and messages.
+int get_dizname(const char *listing_path, int listing_fd);
+
 // The scan itself, over an open listing stream: every 1023-byte chunk is
 // searched for the name, then upper-cased and searched for the keywords.
 // Returns kListingRejected at the first keyword (reported in verbose mode),

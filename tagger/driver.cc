@@ -3,13 +3,20 @@
 // option's second character counts: -quiet is -q, and -qs is -q alone.
 #include "driver.h"
 
+#include "archive_job.h"
 #include "config.h"
+#include "fixed_paths.h"
 #include "pipeline.h"
+#include "private_dirs.h"
 #include "report.h"
 #include "settings.h"
+#include "stop_signals.h"
+#include "unique_fd.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,26 +69,51 @@ void drop_archiver_options_from_environment() {
         unsetenv(name);
 }
 
+// A descriptor 0, 1 or 2 that the tagger was started without would be
+// taken by the first file it opens, which a child would then read or write
+// as its standard input or output.
+void ensure_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
+            open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd)
+            std::abort();
+    }
+}
+
+// What killed runs left in the temporary directory goes before the first
+// archive; each archive's own directory is cleared when it is opened.
+void clear_temporary_directory() {
+    UniqueFd tmp(open(TMP_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (tmp)
+        remove_leftovers_once(tmp.get(), kTmpDirLeftovers);
+}
+
 // Tags one archive argument and gives the rewritten archive its owner and
 // group back. An argument that cannot be resolved is used as given (the
 // pipeline then finds it missing); one that cannot be stat'ed keeps
 // whatever ownership it has.
 void tag_archive(const char *arg) {
     char *resolved = realpath(arg, nullptr);
-    std::string path = resolved ? resolved : arg;
+    ArchiveJob job(resolved ? resolved : arg);
     std::free(resolved);
 
     struct stat st;
-    bool have_owner = stat(path.c_str(), &st) == 0;
-    process_zipfile(path.c_str());
+    const bool have_owner = job.open_directory() && fstatat(job.dir_fd(), job.name().c_str(), &st,
+                                                            AT_SYMLINK_NOFOLLOW) == 0;
+    process_zipfile(job);
     if (!have_owner)
         return;
     if (settings.show_commands)
         std::printf("chown %d.%d %s\n", static_cast<int>(st.st_uid), static_cast<int>(st.st_gid),
-                    path.c_str());
-    // lchown: should a link have been put where the archive stood, its
-    // target must not change hands.
-    if (lchown(path.c_str(), st.st_uid, st.st_gid) != 0) {
+                    job.path().c_str());
+    // Through a descriptor of what is at the name now, never by path: should
+    // anything but a regular file have been put where the archive stood,
+    // nothing changes hands.
+    UniqueFd archive(openat(job.dir_fd(), job.name().c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat now;
+    if (archive && fstat(archive.get(), &now) == 0 && S_ISREG(now.st_mode) &&
+        fchown(archive.get(), st.st_uid, st.st_gid) != 0) {
         // Not being root, the tagger cannot give files away; nothing to tell.
     }
 }
@@ -105,6 +137,7 @@ void usage() {
 }
 
 int velmotag_main(int argc, char **argv) {
+    ensure_standard_descriptors();
     settings.progname = "velmotag";
     if (argc <= 1)
         usage();
@@ -112,14 +145,26 @@ int velmotag_main(int argc, char **argv) {
         if (is_option(argv[i]))
             apply_option(argv[i]);
     }
+    install_stop_signals();
     drop_archiver_options_from_environment();
     read_datafile();
-    for (int i = 1; i < argc; ++i) {
-        if (!is_option(argv[i]))
-            tag_archive(argv[i]);
+    bool cleared = false;
+    for (int i = 1; i < argc && !stop_requested(); ++i) {
+        if (is_option(argv[i]))
+            continue;
+        if (!cleared) {
+            clear_temporary_directory();
+            cleared = true;
+        }
+        tag_archive(argv[i]);
     }
     say("%s: %d files tagged\n", settings.progname, settings.files_tagged);
     if (settings.siteop)
         close_system_log();
+    // A run told to stop ends as a program killed by that signal would,
+    // once the archive in hand is finished or put back.
+    std::fflush(stdout);
+    if (stop_requested())
+        end_by_stop_signal();
     return 0;
 }

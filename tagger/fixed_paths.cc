@@ -10,3 +10,5 @@ const char *const CONF_DIR = VELMOTAG_CONF_DIR;
 const char *const UNZIP_PATH = VELMOTAG_UNZIP_PATH;
 const char *const ZIP_PATH = VELMOTAG_ZIP_PATH;
 const char *const TMP_DIR = VELMOTAG_TMP_DIR;
+const long long DIZ_MAX = VELMOTAG_DIZ_MAX;
+const int LOCK_WAIT_SECONDS = VELMOTAG_LOCK_WAIT;

@@ -1,12 +1,20 @@
-// The tagger's three fixed paths: its configuration directory and the two
-// Info-ZIP programs it starts, and the directory of its temporary files.
-// They are chosen when the program is built (CMake cache variables
-// VELMOTAG_CONF_DIR, VELMOTAG_UNZIP_PATH, VELMOTAG_ZIP_PATH and
-// VELMOTAG_TMP_DIR); the product uses the site's hidden tool directory and
-// /tmp.
+// What is fixed when the tagger is built: its configuration directory, the
+// two Info-ZIP programs it starts, the directory of its temporary files,
+// and two limits. They are CMake cache variables (VELMOTAG_CONF_DIR,
+// VELMOTAG_UNZIP_PATH, VELMOTAG_ZIP_PATH, VELMOTAG_TMP_DIR,
+// VELMOTAG_DIZ_MAX and VELMOTAG_LOCK_WAIT); the product uses the site's
+// hidden tool directory, /tmp, 65,536 bytes and 5 seconds.
 #pragma once
 
 extern const char *const CONF_DIR;
 extern const char *const UNZIP_PATH;
 extern const char *const ZIP_PATH;
 extern const char *const TMP_DIR;
+
+// The largest FILE_ID.DIZ, in bytes, that the tagger extracts. A
+// conventional one is ten lines of 45 characters.
+extern const long long DIZ_MAX;
+
+// How long a run waits for a lock that another run holds before it gives
+// the archive up as busy.
+extern const int LOCK_WAIT_SECONDS;

@@ -1,67 +1,71 @@
 #include "pipeline.h"
 
+#include "archive_change.h"
 #include "archiver.h"
 #include "discovery.h"
 #include "fixed_paths.h"
+#include "listing_facts.h"
 #include "report.h"
 #include "settings.h"
 #include "tagging.h"
+#include "temporary_file.h"
 
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 
-std::string make_temp_file(const char *name_template) {
-    std::string path = std::string(TMP_DIR) + "/" + name_template;
-    int fd = mkstemp(path.data());
-    if (fd < 0)
-        return {};
-    close(fd);
-    return path;
-}
-
-void process_zipfile(const char *archive) {
+void process_zipfile(ArchiveJob &job) {
+    const char *archive = job.path().c_str();
     trace("BEGIN process_zipfile( %s )\n", archive);
     say("%s: ", archive);
 
-    // The tagger makes both files itself, so nothing else can have put a
-    // file or a link at those names first.
-    std::string listing = make_temp_file("rt_filelist_XXXXXX");
-    std::string description = listing.empty() ? "" : make_temp_file("rt_tmpdiz_XXXXXX");
-    if (description.empty()) {
+    TemporaryFile listing, description;
+    const bool made_listing = listing.create("rt_filelist_XXXXXX");
+    if (!made_listing || !description.create("rt_tmpdiz_XXXXXX")) {
         std::string failed =
-            std::string(TMP_DIR) + (listing.empty() ? "/rt_filelist_XXXXXX" : "/rt_tmpdiz_XXXXXX");
+            std::string(TMP_DIR) + (made_listing ? "/rt_tmpdiz_XXXXXX" : "/rt_filelist_XXXXXX");
         report_open_error("error!\n%s: creating '%s': %s\n", failed.c_str());
         trace("LEAVING[4] process_zipfile( %s )\n", archive);
         return;
     }
 
-    if (get_filelist(archive, listing.c_str()) != 0) {
+    ListingFacts facts;
+    if (get_filelist(job, listing, &facts) != 0) {
         trace("LEAVING[1] process_zipfile( %s )\n", archive);
         return;
     }
-    int found = get_dizname(listing.c_str());
+    int found = get_dizname(listing.path().c_str(), listing.fd());
     if (found == kListingRejected) {
         trace("LEAVING[2] process_zipfile( %s )\n", archive);
         return;
     }
+    // From here on the archive changes as a whole or not at all: going out
+    // of scope before commit() puts it back.
+    ArchiveChange change(job);
     if (found == kHasDescription) {
         say("(%s) ", settings.diz_name);
-        if (get_dizfile(archive, description.c_str()) != 0) {
+        if (get_dizfile(job, description, facts) != 0) {
             trace("LEAVING[5] process_zipfile( %s )\n", archive);
             return;
         }
-        if (copy_and_tag(archive, description.c_str()) != 0) {
+        if (copy_and_tag(job, change, description.path().c_str(), description.fd()) != 0) {
             trace("LEAVING[3] process_zipfile( %s )\n", archive);
             return;
         }
     } else {
         say("(no diz) ");
+        if (!change.begin()) {
+            trace("LEAVING[7] process_zipfile( %s )\n", archive);
+            return;
+        }
     }
-    if (add_zorv_stuff(archive) != 0) {
+    if (add_zorv_stuff(job, change) != 0) {
         trace("LEAVING[6] process_zipfile( %s )\n", archive);
         return;
     }
+    if (!change.commit()) {
+        trace("LEAVING[8] process_zipfile( %s )\n", archive);
+        return;
+    }
+    // Printed in quiet mode too, so not through say().
     if (!settings.siteop)
         std::printf("done\n");
     ++settings.files_tagged;

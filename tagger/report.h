@@ -4,6 +4,8 @@
 // checks its own mode flag, so callers just say everything that applies.
 #pragma once
 
+#include <string>
+
 #define VELMOTAG_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
 // Prints on standard output when `verbose` is set.
@@ -20,6 +22,11 @@ void trace(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 // call: `verbose_fmt` (given the program name, the path and the error text)
 // on standard output, "error opening '%s': %m" to the system log.
 void report_open_error(const char *verbose_fmt, const char *path);
+
+// Reports that `step` failed for the file at `path`, because of `why`:
+// "error!\n<progname>: <step> '<path>': <why>\n" in verbose mode and
+// "<step> '<path>': <why>" to the system log in siteop mode.
+void report_failure(const char *step, const char *path, const std::string &why);
 
 // Prints one command line (and its line feed) when `show_commands` is set.
 void echo_command(const char *line);

@@ -1,11 +1,13 @@
 #include "tagging.h"
 
 #include "archiver.h"
+#include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"
 #include "text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,25 +46,19 @@ int tag_indent(int maxwidth) {
     return spc > kMaxIndent ? 0 : spc;
 }
 
-bool is_same_file(const struct stat &st, const char *path) {
-    struct stat other;
-    return stat(path, &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
-}
-
-// Creates the output file without following a link planted at its path
-// (and without blocking on a fifo). Anything but a regular file is refused,
-// and so are a file with more than one name (a planted hard link would
-// carry the rewrite to a file elsewhere) and the archive itself (an upload
-// named like its description); all before the file is truncated.
-std::FILE *create_output(const std::string &path, const char *archive) {
-    if (path.size() >= kPathBuffer) {
-        errno = ENAMETOOLONG;
-        return nullptr;
-    }
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+// Creates the output file in the archive's directory without following a
+// link planted at its name (and without blocking on a fifo). Anything but a
+// regular file is refused, and so are a file with more than one name (a
+// planted hard link would carry the rewrite to a file elsewhere) and the
+// archive itself (an upload named like its description); all before the
+// file is truncated.
+std::FILE *create_output(const ArchiveJob &job, const char *member) {
+    int fd = openat(job.dir_fd(), member, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                    0644);
     if (fd < 0)
         return nullptr;
     struct stat st;
+    const struct stat &archive = job.archive_stat();
     int refusal = 0;
     if (fstat(fd, &st) != 0)
         refusal = errno;
@@ -70,7 +66,7 @@ std::FILE *create_output(const std::string &path, const char *archive) {
         refusal = EINVAL;
     else if (st.st_nlink > 1)
         refusal = EMLINK;
-    else if (is_same_file(st, archive))
+    else if (st.st_dev == archive.st_dev && st.st_ino == archive.st_ino)
         refusal = EEXIST;
     else if (ftruncate(fd, 0) != 0)
         refusal = errno;
@@ -84,6 +80,34 @@ std::FILE *create_output(const std::string &path, const char *archive) {
         close(fd);
     return out;
 }
+
+std::FILE *read_description(int fd) {
+    if (fd < 0) {
+        errno = EBADF;
+        return nullptr;
+    }
+    if (lseek(fd, 0, SEEK_SET) < 0)
+        return nullptr;
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0)
+        return nullptr;
+    std::FILE *in = fdopen(copy, "rb");
+    if (!in)
+        close(copy);
+    return in;
+}
+
+// Lets the directory go on every way out of copy_and_tag.
+class DirectoryUnlock {
+  public:
+    explicit DirectoryUnlock(ArchiveChange &change) : change_(change) {}
+    ~DirectoryUnlock() { change_.unlock_directory(); }
+    DirectoryUnlock(const DirectoryUnlock &) = delete;
+    DirectoryUnlock &operator=(const DirectoryUnlock &) = delete;
+
+  private:
+    ArchiveChange &change_;
+};
 
 } // namespace
 
@@ -132,26 +156,54 @@ RewriteResult rewrite_description(std::FILE *in, std::FILE *out) {
     return result;
 }
 
-int copy_and_tag(const char *archive, const char *description) {
-    trace("BEGIN copy_and_tag( %s, %s )\n", archive, description);
+int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description_path,
+                 int description_fd) {
+    const char *archive = job.path().c_str();
+    trace("BEGIN copy_and_tag( %s, %s )\n", archive, description_path);
     trace(" copy_and_tag() 1\n");
+    const char *member = settings.siteop ? "FILE_ID.DIZ" : settings.diz_name;
     std::string output_path;
-    description_output_path(archive, settings.siteop ? "FILE_ID.DIZ" : settings.diz_name,
-                            &output_path);
+    const bool path_fits = description_output_path(archive, member, &output_path);
     trace(" copy_and_tag() 2\n");
 
-    std::FILE *in = std::fopen(description, "rb");
+    std::FILE *in = read_description(description_fd);
     if (!in) {
-        report_open_error("error\n%s: opening '%s': %s", description);
-        trace("LEAVING[1] copy_and_tag( %s, %s )\n", archive, description);
+        report_open_error("error\n%s: opening '%s': %s", description_path);
+        trace("LEAVING[1] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
     trace(" copy_and_tag() 4\n");
-    std::FILE *out = create_output(output_path, archive);
+    DirectoryUnlock unlock(change);
+    std::FILE *out = nullptr;
+    if (!path_fits) {
+        errno = ENAMETOOLONG;
+    } else {
+        switch (change.lock_directory()) {
+        case LockOutcome::Held:
+            out = create_output(job, member);
+            break;
+        case LockOutcome::Busy:
+            std::fclose(in);
+            say("busy: another run held its directory for %d seconds\n", LOCK_WAIT_SECONDS);
+            log_error("busy '%s': another run held its directory for %d seconds", archive,
+                      LOCK_WAIT_SECONDS);
+            trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
+            return 1;
+        case LockOutcome::Stopped:
+        case LockOutcome::Failed: {
+            const int error = errno;
+            std::fclose(in);
+            report_failure("locking", job.dir_path().c_str(),
+                           error == 0 ? "velmotag is stopping" : std::strerror(error));
+            trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
+            return 1;
+        }
+        }
+    }
     if (!out) {
         report_open_error("error\n%s: opening '%s': %s", output_path.c_str());
         std::fclose(in);
-        trace("LEAVING[2] copy_and_tag( %s, %s )\n", archive, description);
+        trace("LEAVING[2] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
 
@@ -165,19 +217,23 @@ int copy_and_tag(const char *archive, const char *description) {
         say("error\n%s: writing '%s': %s", settings.progname, output_path.c_str(),
             std::strerror(errno));
         log_error("error writing '%s': %m", output_path.c_str());
-        trace("LEAVING[4] copy_and_tag( %s, %s )\n", archive, description);
+        trace("LEAVING[4] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
     if (result.keyword_hit) {
-        trace("LEAVING[3] copy_and_tag( %s, %s )\n", archive, description);
+        trace("LEAVING[3] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
-    int status = run_zip(ArchiverOp::StoreDescription, archive, output_path.c_str());
-    if (status != 0) {
+    if (!change.begin()) {
+        trace("LEAVING[7] copy_and_tag( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    const ChildStatus status = store_description(job, change, output_path);
+    if (!status.succeeded()) {
         report_step_failure("storing the description in", archive, "zip", status);
-        trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description);
+        trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
-    trace("LEAVING copy_and_tag( %s, %s )\n", archive, description);
+    trace("LEAVING copy_and_tag( %s, %s )\n", archive, description_path);
     return 0;
 }

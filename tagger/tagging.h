@@ -3,6 +3,9 @@
 // line; then storing it back into the archive.
 #pragma once
 
+#include "archive_change.h"
+#include "archive_job.h"
+
 #include <cstdio>
 #include <string>
 
@@ -24,9 +27,14 @@ bool description_output_path(const char *archive, const char *member, std::strin
 // flag for the caller.
 RewriteResult rewrite_description(std::FILE *in, std::FILE *out);
 
-// Rewrites the extracted description at `description` into the archive's
-// directory (named after diz_name, or FILE_ID.DIZ in siteop mode) and
-// stores it in `archive`. Returns 0 when stored; 1 when a file cannot be
-// opened, created or written, the description holds a keyword, or the store
-// failed (each reported by mode). The rewritten file is left in place.
-int copy_and_tag(const char *archive, const char *description);
+// Rewrites the extracted description (read through `description_fd`;
+// `description_path` names it in messages) into the archive's directory,
+// named after diz_name (FILE_ID.DIZ in siteop mode), and stores it in the
+// archive. The directory is locked from creating that file until it is
+// stored, and the change of the archive begins before the store. Returns 0
+// when stored; 1 when a file cannot be opened, created or written, the
+// description holds a keyword, the directory stays busy, the change cannot
+// begin or the store failed (each reported by mode). The rewritten file is
+// left in place.
+int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description_path,
+                 int description_fd);

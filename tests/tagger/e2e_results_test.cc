@@ -155,8 +155,8 @@ INSTANTIATE_TEST_SUITE_P(VerboseAndSiteop, ArchiverVariables,
                                                               "ZIPOPT=-m")),
                          variable_case_name);
 
-// The tagger makes its temporary files itself, private to its user whatever
-// the umask; the rewritten description is 0644 less the umask.
+// The temporary files the command lines name are gone once the run ends;
+// the rewritten description is 0644 less the umask.
 TEST_F(Results, FileModesAndTheEchoedTemporaryNames) {
     const std::string a = upload("a.zip");
     make_zip(a, {{"FILE_ID.DIZ", "Cool tool\r\n"}});
@@ -164,20 +164,9 @@ TEST_F(Results, FileModesAndTheEchoedTemporaryNames) {
     open_umask.umask = 0;
     RunResult run = run_tagger({"-c", a}, open_umask);
     ASSERT_EQ(run.status, 0);
-
-    std::vector<std::string> echoed;
-    for (const std::string prefix : {"rt_filelist_", "rt_tmpdiz_"}) {
-        std::size_t at = run.out.find(prefix);
-        ASSERT_NE(at, std::string::npos) << prefix;
-        echoed.push_back(run.out.substr(at, prefix.size() + 6));
-    }
-    EXPECT_EQ(dir_entries(kTmpDir), echoed);
-    for (const std::string &name : echoed) {
-        struct stat st;
-        ASSERT_EQ(lstat((kTmpDir + "/" + name).c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
-        EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
-    }
+    for (const std::string prefix : {"rt_filelist_", "rt_tmpdiz_"})
+        EXPECT_NE(run.out.find(kTmpDir + "/" + prefix), std::string::npos) << prefix;
+    EXPECT_EQ(dir_entries(kTmpDir), std::vector<std::string>{});
     EXPECT_EQ(file_mode(upload("FILE_ID.DIZ")), 0644u);
 
     fs::remove(upload("FILE_ID.DIZ"));

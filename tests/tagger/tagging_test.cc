@@ -1,7 +1,11 @@
+#include "archive_change.h"
+#include "archive_job.h"
+#include "fixed_paths.h"
 #include "settings.h"
 #include "tagging.h"
 #include "unit_support.h"
 
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,17 +120,30 @@ class CopyAndTagTest : public TaggingTest {
         rmdir(dir_.c_str());
         TaggingTest::TearDown();
     }
+    // Tags the (missing) archive `archive` from `description`, as the
+    // pipeline would once the archive's directory is open.
+    int tag(const std::string &archive, const TempFile &description) {
+        ArchiveJob job(archive);
+        job.open_directory();
+        ArchiveChange change(job);
+        const int fd = open(description.path().c_str(), O_RDONLY | O_CLOEXEC);
+        const int result = copy_and_tag(job, change, description.path().c_str(), fd);
+        close(fd);
+        return result;
+    }
     std::string dir_, archive_;
 };
 
 TEST_F(CopyAndTagTest, UnreadableDescriptionMessageHasNoLineEnd) {
     settings.debug = 1;
+    ArchiveJob job(archive_);
+    ArchiveChange change(job);
     std::string out =
-        capture_stdout([&] { EXPECT_EQ(copy_and_tag(archive_.c_str(), "/no/diz"), 1); });
+        capture_stdout([&] { EXPECT_EQ(copy_and_tag(job, change, "/no/diz", -1), 1); });
     EXPECT_EQ(out, "BEGIN copy_and_tag( " + archive_ +
                        ", /no/diz )\n copy_and_tag() 1\n"
-                       " copy_and_tag() 2\nerror\nvelmotag: opening '/no/diz': No such file or "
-                       "directoryLEAVING[1] copy_and_tag( " +
+                       " copy_and_tag() 2\nerror\nvelmotag: opening '/no/diz': Bad file "
+                       "descriptorLEAVING[1] copy_and_tag( " +
                        archive_ + ", /no/diz )\n");
 }
 
@@ -136,7 +153,7 @@ TEST_F(CopyAndTagTest, LinkAtTheOutputPathIsNeverFollowed) {
     TempFile description("Cool tool\r\n");
     settings.verbose = 0;
     settings.siteop = 1;
-    EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1);
+    EXPECT_EQ(tag(archive_, description), 1);
     EXPECT_EQ(read_bytes(dir_ + "/target"), "keep me");
     ASSERT_EQ(logged_lines().size(), 1u);
     EXPECT_EQ(logged_lines()[0],
@@ -146,20 +163,19 @@ TEST_F(CopyAndTagTest, LinkAtTheOutputPathIsNeverFollowed) {
 TEST_F(CopyAndTagTest, OverlongOutputPathFailsLikeAnUncreatableFile) {
     TempFile description("Cool tool\r\n");
     std::string archive = "/" + std::string(1012, 'd') + "/a.zip";
-    std::string out = capture_stdout(
-        [&] { EXPECT_EQ(copy_and_tag(archive.c_str(), description.path().c_str()), 1); });
+    std::string out = capture_stdout([&] { EXPECT_EQ(tag(archive, description), 1); });
     EXPECT_EQ(out, "error\nvelmotag: opening '/" + std::string(1012, 'd') +
                        "/FILE_ID.DIZ': File name too long");
 }
 
-TEST_F(CopyAndTagTest, FailedStoreIsReportedNotCounted) {
-    // The unit tests' site has no zip program, so the store step fails.
+TEST_F(CopyAndTagTest, ChangeThatCannotBeginIsReportedNotCounted) {
+    // The unit tests' site has no site files, so the archive is not changed.
     TempFile description("Cool tool\r\n");
     settings.debug = 1;
-    std::string out = capture_stdout(
-        [&] { EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1); });
-    EXPECT_NE(out.find("error!\nvelmotag: storing the description in '" + archive_ +
-                       "': zip exit status 127\nLEAVING[5] copy_and_tag( "),
+    std::string out = capture_stdout([&] { EXPECT_EQ(tag(archive_, description), 1); });
+    EXPECT_NE(out.find("error!\nvelmotag: tagging '" + archive_ + "': cannot read '" +
+                       std::string(CONF_DIR) +
+                       "/sitetag.asc': No such file or directory\nLEAVING[7] copy_and_tag( "),
               std::string::npos)
         << out;
     EXPECT_EQ(read_bytes(dir_ + "/FILE_ID.DIZ"), "Cool tool\n\r" + tag_line(1));
@@ -167,10 +183,11 @@ TEST_F(CopyAndTagTest, FailedStoreIsReportedNotCounted) {
     settings.verbose = 0;
     settings.debug = 0;
     settings.siteop = 1;
-    EXPECT_EQ(copy_and_tag(archive_.c_str(), description.path().c_str()), 1);
+    EXPECT_EQ(tag(archive_, description), 1);
     ASSERT_EQ(logged_lines().size(), 1u);
-    EXPECT_EQ(logged_lines()[0],
-              "storing the description in '" + archive_ + "': zip did not run to its end");
+    EXPECT_EQ(logged_lines()[0], "tagging '" + archive_ + "': cannot read '" +
+                                     std::string(CONF_DIR) +
+                                     "/sitetag.asc': No such file or directory");
 }
 
 } // namespace

@@ -1,0 +1,63 @@
+// One archive argument on its way through the tagger: its path as the
+// messages and command lines give it, a descriptor of its directory, and,
+// once opened, a descriptor of the archive itself and its lock. The
+// tagger's own file operations on the upload go through these descriptors
+// and the *at calls, never through the path again.
+#pragma once
+
+#include "child_process.h"
+#include "locks.h"
+#include "unique_fd.h"
+
+#include <string>
+#include <sys/stat.h>
+
+class ArchiveJob {
+  public:
+    // `path` is absolute, or the argument as given when it could not be
+    // resolved; its directory is all before its last "/" ("." for none).
+    explicit ArchiveJob(std::string path);
+    ArchiveJob(const ArchiveJob &) = delete;
+    ArchiveJob &operator=(const ArchiveJob &) = delete;
+
+    const std::string &path() const { return path_; }
+    const std::string &dir_path() const { return dir_path_; }
+    const std::string &name() const { return name_; }
+
+    // Opens the archive's directory, once, and clears away what killed
+    // runs left in it (private_dirs.h). Returns false (errno set) when it
+    // cannot be opened.
+    bool open_directory();
+    int dir_fd() const { return dir_fd_.get(); }
+
+    enum class Opened {
+        Yes,
+        Missing,    // nothing at the name, or no directory (errno set)
+        NotRegular, // a fifo, a device, a directory or a link
+        Busy,       // another run holds its lock
+        LockFailed, // its lock could not be made (errno set), or a stop came
+    };
+    // Opens the archive without following a link and without blocking on a
+    // fifo, and takes its lock, which is held until the object goes.
+    // REQUIRES: open_directory() succeeded.
+    Opened open_archive();
+    int archive_fd() const { return archive_fd_.get(); }
+    const struct stat &archive_stat() const { return archive_stat_; }
+
+    // True when the archive's name still leads to the file opened, with the
+    // size and modification time it had then.
+    bool unchanged() const;
+
+    // Whom the archiver programs run as for this archive.
+    const ChildCredentials &credentials() const { return credentials_; }
+
+  private:
+    std::string path_;
+    std::string dir_path_;
+    std::string name_;
+    UniqueFd dir_fd_;
+    UniqueFd archive_fd_;
+    struct stat archive_stat_ {};
+    ArchiveLock lock_;
+    ChildCredentials credentials_;
+};

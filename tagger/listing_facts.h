@@ -1,0 +1,31 @@
+// What the tagger needs to know of an archive's listing besides what
+// description discovery finds: whether unzip's output is whole, and how
+// long the description member is. The listing is the output of "unzip -v"
+// with -qq: one line per member, "LENGTH METHOD SIZE CMPR DATE TIME CRC
+// NAME", the name after two blanks.
+#pragma once
+
+#include <string_view>
+
+struct ListingFacts {
+    long long lines = 0;             // one per member
+    bool whole = false;              // ends with a line feed, and more would have fitted
+    int cut_error = 0;               // why more would not have fitted (ENOSPC, EFBIG, ...)
+    bool description_listed = false; // a member named FILE_ID.DIZ (any case), not in a directory
+    unsigned long long description_bytes =
+        0; // their lengths together, as unzip -C extracts them all
+};
+
+// Reads the listing in the file `fd` from its start. unzip exits 0 even when
+// its output could not be written whole (a full temporary directory, a file
+// size limit), so the check ends by trying to write one byte more at the
+// listing's end (and cutting it off again).
+ListingFacts read_listing_facts(int fd);
+
+// Splits one listing line (without its line feed). Returns false for a line
+// that is not a member line.
+bool parse_member_line(std::string_view line, unsigned long long *length, std::string_view *name);
+
+// True when writing one more byte at `size` into `fd` fails for want of
+// room (*error set); the file is left `size` bytes long.
+bool no_room_after(int fd, long long size, int *error);

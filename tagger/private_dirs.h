@@ -1,0 +1,46 @@
+// The tagger's private directories beside an archive and in TMP_DIR, and
+// clearing away what killed runs left behind. A run that ends normally
+// removes its temporary files, private directories and lock files itself;
+// one killed by SIGKILL or a power cut cannot. The next run over the same
+// directory removes them: an entry of the tagger's own making (by its name,
+// its type and, for directories and lock files, its owner) that no live run
+// holds locked and that is older than a moment.
+#pragma once
+
+#include "unique_fd.h"
+
+#include <cstddef>
+#include <string>
+
+// Makes a new directory, mode 0700, named `prefix` and six random letters
+// and digits, in the directory `parent_fd`, and locks it as in use. Returns
+// its descriptor and puts its name in *name; an empty descriptor (errno
+// set) on failure.
+UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *name);
+
+// Removes the private directory `name` in `parent_fd`, whose descriptor is
+// `fd`: its entries, those of the directories in it, and itself.
+void remove_private_directory(int parent_fd, const std::string &name, int fd);
+
+struct LeftoverKind {
+    const char *prefix;        // the name, up to the random or hashed part
+    std::size_t suffix_length; // characters after the prefix
+    bool is_directory;         // a private directory, else a file
+    bool must_be_ours;         // owned by the tagger's user
+};
+
+// The kinds a run leaves in an archive's directory, and in TMP_DIR.
+extern const LeftoverKind kUploadDirLeftovers[2];
+extern const LeftoverKind kTmpDirLeftovers[3];
+
+// Removes the stale leftovers of `kinds` in the directory `dir_fd`, the
+// first time it is called for that directory in this run; later calls for
+// the same directory do nothing. Failures are not reported: a leftover that
+// cannot be removed now is tried again by a later run.
+template <std::size_t N> void remove_leftovers_once(int dir_fd, const LeftoverKind (&kinds)[N]);
+
+void remove_leftovers_once(int dir_fd, const LeftoverKind *kinds, std::size_t kind_count);
+
+template <std::size_t N> void remove_leftovers_once(int dir_fd, const LeftoverKind (&kinds)[N]) {
+    remove_leftovers_once(dir_fd, kinds, N);
+}
