@@ -146,22 +146,22 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
     }
     // Exit status 1 is a warning (such as an empty archive); from 2 on,
     // unzip could not read the archive.
-    if (status.exit_code < 0 || status.exit_code >= 2 || facts->lines == 0) {
-        say("not a zipfile or no files in ZIP\n");
-        trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
-        if (facts->lines == 0 && status.exit_code >= 0 && status.exit_code < 2)
-            log_error("listing '%s': no members", archive);
-        else
-            log_error("listing '%s': unzip %s", archive, describe_status(status).c_str());
-        return 1;
-    }
-    if (!facts->whole) {
-        errno = facts->cut_error;
+    const bool read = status.exit_code >= 0 && status.exit_code < 2;
+    if (read && !facts->whole) {
         report_failure("listing", archive,
                        "its listing in '" + listing.path() + "' was cut short" +
                            (facts->cut_error ? std::string(": ") + std::strerror(facts->cut_error)
                                              : std::string()));
         trace("LEAVING[6] get_filelist( %s, %s )\n", archive, listing_path);
+        return 1;
+    }
+    if (!read || facts->lines == 0) {
+        say("not a zipfile or no files in ZIP\n");
+        trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
+        if (read)
+            log_error("listing '%s': no members", archive);
+        else
+            log_error("listing '%s': unzip %s", archive, describe_status(status).c_str());
         return 1;
     }
     trace("LEAVING get_filelist( %s, %s )\n", archive, listing_path);

@@ -104,6 +104,9 @@ ListingFacts read_listing_facts(int fd) {
     }
     if (!line.empty())
         take_line(line, &facts);
-    facts.whole = offset > 0 && last == '\n' && !no_room_after(fd, offset, &facts.cut_error);
+    const bool no_room = no_room_after(fd, offset, &facts.cut_error);
+    if (!no_room)
+        facts.cut_error = 0;
+    facts.whole = !no_room && last == '\n';
     return facts;
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <iterator>
 #include <poll.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,9 +131,8 @@ RunResult unzip_copy_of(const std::string &archive, std::vector<std::string> arg
 
 } // namespace
 
-RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const RunOptions &options) {
-    RunResult result;
+Background::Background(const std::string &program, const std::vector<std::string> &args,
+                       const RunOptions &options) {
     std::vector<std::string> argv_strings{program};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
     std::vector<std::string> env_strings = child_environment(options.env);
@@ -139,11 +141,11 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
 
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0)
-        return result;
+        return;
     if (pipe(err_pipe) != 0) {
         close(out_pipe[0]);
         close(out_pipe[1]);
-        return result;
+        return;
     }
     pid_t pid = fork();
     if (pid == 0) {
@@ -157,6 +159,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
             _exit(126);
         if (options.new_session && setsid() < 0)
             _exit(126);
+        if (options.file_size_limit >= 0) {
+            const rlimit limit{static_cast<rlim_t>(options.file_size_limit),
+                               static_cast<rlim_t>(options.file_size_limit)};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                _exit(126);
+            signal(SIGXFSZ, SIG_IGN);
+        }
         umask(options.umask);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
@@ -166,17 +175,120 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     if (pid < 0) {
         close(out_pipe[0]);
         close(err_pipe[0]);
+        return;
+    }
+    pid_ = pid;
+    out_fd_ = out_pipe[0];
+    err_fd_ = err_pipe[0];
+}
+
+Background::~Background() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        finish();
+    }
+}
+
+RunResult Background::finish() {
+    RunResult result;
+    if (pid_ <= 0)
         return result;
-    }
-    drain(out_pipe[0], err_pipe[0], &result.out, &result.err);
+    drain(out_fd_, err_fd_, &result.out, &result.err);
     int wait_status;
-    while (waitpid(pid, &wait_status, 0) < 0) {
-        if (errno != EINTR)
+    while (waitpid(pid_, &wait_status, 0) < 0) {
+        if (errno != EINTR) {
+            pid_ = -1;
             return result;
+        }
     }
+    pid_ = -1;
     if (WIFEXITED(wait_status))
         result.status = WEXITSTATUS(wait_status);
+    else if (WIFSIGNALED(wait_status))
+        result.signal = WTERMSIG(wait_status);
     return result;
+}
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const RunOptions &options) {
+    return Background(program, args, options).finish();
+}
+
+RunResult run_on_terminal(const std::string &program, const std::vector<std::string> &args,
+                          int seconds) {
+    RunResult result;
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        ADD_FAILURE() << "no pseudo-terminal: " << std::strerror(errno);
+        return result;
+    }
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> argv_strings{program};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<std::string> env_strings = child_environment({});
+    std::vector<char *> argv = c_strings(argv_strings);
+    std::vector<char *> envp = c_strings(env_strings);
+    pid_t pid = fork();
+    if (pid == 0) {
+        // The first terminal a session leader opens becomes its own.
+        int tty = setsid() < 0 ? -1 : open(terminal.c_str(), O_RDWR);
+        if (tty < 0 || dup2(tty, 0) < 0 || dup2(tty, 1) < 0 || dup2(tty, 2) < 0)
+            _exit(126);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd fd{master, POLLIN, 0};
+        if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+            ADD_FAILURE() << program << " still ran on its terminal after " << seconds << " s";
+            kill(pid, SIGKILL);
+            break;
+        }
+        char buf[4096];
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n <= 0)
+            break; // EIO: every process let the terminal go
+        result.out.append(buf, static_cast<std::size_t>(n));
+    }
+    int wait_status;
+    if (waitpid(pid, &wait_status, 0) == pid && WIFEXITED(wait_status))
+        result.status = WEXITSTATUS(wait_status);
+    close(master);
+    return result;
+}
+
+void pause_site_program(const std::string &site_program, const std::string &real_program,
+                        const std::string &option, const std::string &dir) {
+    fs::remove(site_program);
+    write_file(site_program, "#!/bin/sh\n"
+                             "if [ \"$1\" = '" +
+                                 option + "' ] && mkdir '" + dir +
+                                 "/paused' 2>/dev/null; then\n"
+                                 "    : > '" +
+                                 dir +
+                                 "/ready'\n"
+                                 "    while [ ! -e '" +
+                                 dir +
+                                 "/go' ]; do sleep 0.05; done\n"
+                                 "fi\n"
+                                 "exec '" +
+                                 real_program + "' \"$@\"\n");
+    fs::permissions(site_program, fs::perms::owner_all | fs::perms::group_read |
+                                      fs::perms::group_exec | fs::perms::others_read |
+                                      fs::perms::others_exec);
+}
+
+bool wait_for_path(const std::string &path, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!path_exists(path)) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        usleep(10000);
+    }
+    return true;
 }
 
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options) {

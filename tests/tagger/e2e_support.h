@@ -32,11 +32,13 @@ struct RunOptions {
     std::string cwd;              // empty: the test's own
     std::vector<std::string> env; // NAME=value entries added to the child's environment
     mode_t umask = 022;
-    bool new_session = false; // no controlling terminal, so nothing can prompt on /dev/tty
+    bool new_session = false;       // no controlling terminal, so nothing can prompt on /dev/tty
+    long long file_size_limit = -1; // RLIMIT_FSIZE, with SIGXFSZ ignored (a full disk's errors)
 };
 
 struct RunResult {
     int status = -1; // exit status, or -1 when killed or not started
+    int signal = 0;  // the signal that killed it
     std::string out; // standard output, byte for byte
     std::string err; // standard error
 };
@@ -46,6 +48,42 @@ struct RunResult {
 // environment are never passed on; `options.env` may set them on purpose.
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
                       const RunOptions &options = {});
+
+// A program started as run_program starts it, running while the test goes
+// on; finish() drains its output and waits for it. A program not finished
+// is killed with the object.
+class Background {
+  public:
+    Background(const std::string &program, const std::vector<std::string> &args,
+               const RunOptions &options = {});
+    ~Background();
+    Background(const Background &) = delete;
+    Background &operator=(const Background &) = delete;
+
+    pid_t pid() const { return pid_; }
+    RunResult finish();
+
+  private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    int err_fd_ = -1;
+};
+
+// Runs `program` with a new pseudo-terminal as its controlling terminal and
+// standard streams, as from an operator's shell, and returns what it wrote
+// there (with the terminal's CR LF line ends). Kills it after `seconds`.
+RunResult run_on_terminal(const std::string &program, const std::vector<std::string> &args,
+                          int seconds);
+
+// Puts a script at the site's `site_program` (kZip or kUnzip) that runs
+// `real_program`, but the first time it is given `option` as its first
+// argument creates `dir`/ready and waits for `dir`/go first: a run can be
+// stopped at a known step.
+void pause_site_program(const std::string &site_program, const std::string &real_program,
+                        const std::string &option, const std::string &dir);
+
+// Waits up to `seconds` for `path` to exist; false when it does not.
+bool wait_for_path(const std::string &path, int seconds);
 
 // Runs the sandboxed tagger.
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options = {});

@@ -311,24 +311,5 @@ TEST_P(OddUploads, AreTaggedOrGivenUpCleanly) {
 INSTANTIATE_TEST_SUITE_P(VerboseAndSiteop, OddUploads, ::testing::Values("-v", "-s"),
                          mode_case_name);
 
-// Ten megabytes of description: far past the limit, so it is never
-// extracted and the archive is left as it was.
-TEST_F(UploadSite, TenMegabyteDescriptionIsRefused) {
-    std::string diz;
-    for (int i = 0; i < 131072; ++i)
-        diz += text_of_width(78, static_cast<std::size_t>(i)) + "\r\n";
-    ASSERT_EQ(diz.size(), 10u * 1024 * 1024);
-    const std::string a = upload("big.zip");
-    make_zip(a, {{"FILE_ID.DIZ", diz}, kReadme});
-    const std::string before = read_file(a);
-    RunResult result = run({"-v", a});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out,
-              verbose_run(a + ": (FILE_ID.DIZ) error!\nvelmotag: extracting FILE_ID.DIZ from '" +
-                              a + "': it has 10485760 bytes, more than the limit of 65536 bytes\n",
-                          0));
-    expect_untouched(a, before, true);
-}
-
 } // namespace
 } // namespace e2e
