@@ -1,9 +1,12 @@
 #include "archive_change.h"
 
+#include "archive_alias.h"
+
 #include "fixed_paths.h"
 #include "private_dirs.h"
 #include "report.h"
 #include "settings.h"
+#include "upload_path.h"
 
 #include <cerrno>
 #include <cstring>
@@ -76,8 +79,28 @@ bool ArchiveChange::check_site_file(const char *name, long long *bytes) {
         fail("tagging", "cannot read '" + path + "': " + why_errno());
         return false;
     }
+    if (!usable_by_archivers(path, S_IRUSR))
+        return false;
     *bytes += st.st_size;
     return true;
+}
+
+// An archiver that runs as the archive's owner reads the site's files and
+// writes beside the archive with that user's rights only.
+bool ArchiveChange::usable_by_archivers(const std::string &path, mode_t wanted) {
+    const ChildCredentials &who = job_.credentials();
+    if (!who.switch_user)
+        return true;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 &&
+        mode_allows(st.st_mode, st.st_uid, st.st_gid, who.uid, who.gid, wanted))
+        return true;
+    fail("tagging", "its owner, user " + std::to_string(who.uid) + ", cannot " +
+                        (wanted & S_IWUSR   ? "write"
+                         : wanted & S_IRUSR ? "read"
+                                            : "run") +
+                        " '" + path + "'");
+    return false;
 }
 
 bool ArchiveChange::begin() {
@@ -85,24 +108,31 @@ bool ArchiveChange::begin() {
         return true;
     long long margin = kSpareBytes + 2 * DIZ_MAX;
     const bool siteop = settings.siteop != 0;
-    if (!check_site_file(siteop ? "sitetag.asc" : settings.comment_name, &margin) ||
+    if (!usable_by_archivers(CONF_DIR, S_IXUSR) ||
+        !check_site_file(siteop ? "sitetag.asc" : settings.comment_name, &margin) ||
         !check_site_file(siteop ? "velmo97.nfo" : settings.nfo_name, &margin))
         return false;
     if (access(ZIP_PATH, X_OK) != 0) {
         fail("tagging", "cannot run '" + std::string(ZIP_PATH) + "': " + why_errno());
         return false;
     }
+    if (!usable_by_archivers(ZIP_PATH, S_IXUSR) ||
+        !usable_by_archivers(job_.dir_path(), S_IWUSR | S_IXUSR))
+        return false;
     if (!job_.unchanged()) {
         fail("tagging", "it was changed while being tagged");
         return false;
     }
     private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &private_name_);
+    // Searchable, not readable, by archivers that run as the archive's owner.
+    if (private_fd_ && job_.credentials().switch_user && fchmod(private_fd_.get(), 0711) != 0)
+        private_fd_.reset();
     if (!private_fd_) {
         fail("tagging", "cannot make a private directory beside it: " + why_errno());
         return false;
     }
     const std::string &name = job_.name();
-    working_copy_ = job_.archive_stat().st_nlink > 1 || name.find('.') == std::string::npos;
+    working_copy_ = job_.archive_stat().st_nlink > 1 || zip_would_extend(name);
     begun_ = true;
     if (!(working_copy_ ? make_working_copy() : reserve_original()) || !has_room(margin)) {
         roll_back();
@@ -131,6 +161,10 @@ bool ArchiveChange::make_working_copy() {
     if (mkdirat(private_fd_.get(), kWorkDirName, 0700) == 0)
         work_fd_.reset(openat(private_fd_.get(), kWorkDirName,
                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    // zip writes its new archive beside the copy, as the archive's owner.
+    const ChildCredentials &who = job_.credentials();
+    if (work_fd_ && who.switch_user && fchown(work_fd_.get(), who.uid, who.gid) != 0)
+        work_fd_.reset();
     UniqueFd copy;
     if (work_fd_)
         copy.reset(openat(work_fd_.get(), kWorkingCopyName,

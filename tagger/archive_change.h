@@ -25,6 +25,7 @@
 #include "unique_fd.h"
 
 #include <string>
+#include <sys/types.h>
 
 class ArchiveChange {
   public:
@@ -62,6 +63,7 @@ class ArchiveChange {
 
   private:
     bool check_site_file(const char *name, long long *bytes);
+    bool usable_by_archivers(const std::string &path, mode_t wanted);
     bool reserve_original();
     bool make_working_copy();
     bool has_room(long long margin);

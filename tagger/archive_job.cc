@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 
-ArchiveJob::ArchiveJob(std::string path) : path_(std::move(path)) {
+ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners)
+    : path_(std::move(path)), link_owners_(std::move(link_owners)) {
     const std::size_t slash = path_.rfind('/');
     const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
     name_ = path_.substr(base);
@@ -18,7 +20,7 @@ ArchiveJob::ArchiveJob(std::string path) : path_(std::move(path)) {
 bool ArchiveJob::open_directory() {
     if (dir_fd_)
         return true;
-    dir_fd_.reset(open(dir_path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    dir_fd_ = open_directory_walk(dir_path_, &steps_);
     if (!dir_fd_)
         return false;
     remove_leftovers_once(dir_fd_.get(), kUploadDirLeftovers);
@@ -37,6 +39,8 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
         return Opened::Missing;
     if (!S_ISREG(archive_stat_.st_mode) || name_.empty())
         return Opened::NotRegular;
+    if (!decide_credentials())
+        return Opened::Unsafe;
     switch (lock_.acquire(dir_fd_.get(), name_)) {
     case LockOutcome::Held:
         break;
@@ -59,6 +63,33 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
             return Opened::NotRegular;
     }
     return Opened::Yes;
+}
+
+bool ArchiveJob::decide_credentials() {
+    const uid_t owner = archive_stat_.st_uid;
+    for (uid_t link_owner : link_owners_) {
+        if (link_owner != 0 && link_owner != owner) {
+            refusal_ = "it was reached through a symbolic link of user " +
+                       std::to_string(link_owner) + ", not of its owner";
+            return false;
+        }
+    }
+    credentials_ = ChildCredentials{};
+    if (geteuid() != 0)
+        return true;
+    if (const PathStep *step = changeable_by_others(steps_, owner)) {
+        refusal_ = "users other than root and its owner can change '" + step->path + "'";
+        return false;
+    }
+    if (owner == 0)
+        return true;
+    credentials_ = {true, owner, archive_stat_.st_gid};
+    if (const PathStep *step = not_searchable_by(steps_, owner, archive_stat_.st_gid)) {
+        refusal_ = "its owner, user " + std::to_string(owner) + ", cannot reach it through '" +
+                   step->path + "'";
+        return false;
+    }
+    return true;
 }
 
 bool ArchiveJob::unchanged() const {

@@ -8,15 +8,18 @@
 #include "child_process.h"
 #include "locks.h"
 #include "unique_fd.h"
+#include "upload_path.h"
 
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 class ArchiveJob {
   public:
     // `path` is absolute, or the argument as given when it could not be
     // resolved; its directory is all before its last "/" ("." for none).
-    explicit ArchiveJob(std::string path);
+    // `link_owners` are the owners of the links followed to reach it.
+    explicit ArchiveJob(std::string path, std::vector<uid_t> link_owners = {});
     ArchiveJob(const ArchiveJob &) = delete;
     ArchiveJob &operator=(const ArchiveJob &) = delete;
 
@@ -34,13 +37,21 @@ class ArchiveJob {
         Yes,
         Missing,    // nothing at the name, or no directory (errno set)
         NotRegular, // a fifo, a device, a directory or a link
+        Unsafe,     // it cannot be tagged without acting for others (see refusal())
         Busy,       // another run holds its lock
         LockFailed, // its lock could not be made (errno set), or a stop came
     };
     // Opens the archive without following a link and without blocking on a
-    // fifo, and takes its lock, which is held until the object goes.
-    // REQUIRES: open_directory() succeeded.
+    // fifo, decides whom its archivers run as, and takes its lock, which is
+    // held until the object goes. When the tagger runs as root, an archive
+    // is refused when a user other than root and its owner could change the
+    // way to it, or its owner could not reach it; always, when a link of
+    // another user led to it. REQUIRES: open_directory() succeeded.
     Opened open_archive();
+    // Why open_archive() gave Unsafe.
+    const std::string &refusal() const { return refusal_; }
+    // The directories from "/" to the archive's, itself last.
+    const std::vector<PathStep> &path_steps() const { return steps_; }
     int archive_fd() const { return archive_fd_.get(); }
     const struct stat &archive_stat() const { return archive_stat_; }
 
@@ -48,13 +59,20 @@ class ArchiveJob {
     // size and modification time it had then.
     bool unchanged() const;
 
-    // Whom the archiver programs run as for this archive.
+    // Whom the archiver programs run as for this archive: its owner and
+    // group, when the tagger runs as root and the archive is not root's;
+    // else the tagger's own user.
     const ChildCredentials &credentials() const { return credentials_; }
 
   private:
+    bool decide_credentials();
+
     std::string path_;
     std::string dir_path_;
     std::string name_;
+    std::vector<uid_t> link_owners_;
+    std::vector<PathStep> steps_;
+    std::string refusal_;
     UniqueFd dir_fd_;
     UniqueFd archive_fd_;
     struct stat archive_stat_ {};

@@ -100,6 +100,10 @@ int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char 
         trace("LEAVING[3] get_filelist( %s, %s )\n", archive, listing);
         log_error("listing '%s': not a regular file", archive);
         break;
+    case ArchiveJob::Opened::Unsafe:
+        report_failure("opening", archive, job.refusal());
+        trace("LEAVING[7] get_filelist( %s, %s )\n", archive, listing);
+        break;
     case ArchiveJob::Opened::Busy:
         say("busy: another run held it for %d seconds\n", LOCK_WAIT_SECONDS);
         trace("LEAVING[4] get_filelist( %s, %s )\n", archive, listing);

@@ -12,6 +12,7 @@
 #include "settings.h"
 #include "stop_signals.h"
 #include "unique_fd.h"
+#include "upload_path.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -93,9 +94,10 @@ void clear_temporary_directory() {
 // pipeline then finds it missing); one that cannot be stat'ed keeps
 // whatever ownership it has.
 void tag_archive(const char *arg) {
-    char *resolved = realpath(arg, nullptr);
-    ArchiveJob job(resolved ? resolved : arg);
-    std::free(resolved);
+    ResolvedPath resolved;
+    ArchiveJob job = resolve_archive_path(arg, &resolved)
+                         ? ArchiveJob(resolved.path, resolved.link_owners)
+                         : ArchiveJob(arg);
 
     struct stat st;
     const bool have_owner = job.open_directory() && fstatat(job.dir_fd(), job.name().c_str(), &st,

@@ -52,9 +52,31 @@ int tag_indent(int maxwidth) {
 // planted hard link would carry the rewrite to a file elsewhere) and the
 // archive itself (an upload named like its description); all before the
 // file is truncated.
+//
+// The file belongs to the user the archivers run as: one left by another
+// user (in a directory that several may write, with the sticky bit) is
+// replaced, so that nobody but its owner and root can change it before zip
+// reads it.
 std::FILE *create_output(const ArchiveJob &job, const char *member) {
-    int fd = openat(job.dir_fd(), member, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                    0644);
+    const ChildCredentials &who = job.credentials();
+    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = -1;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        fd = openat(job.dir_fd(), member, kFlags | O_CREAT | O_EXCL, 0644);
+        if (fd >= 0 || errno != EEXIST)
+            break;
+        fd = openat(job.dir_fd(), member, kFlags);
+        if (fd < 0 && errno == ENOENT)
+            continue;
+        struct stat st;
+        if (fd < 0 || !who.switch_user || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid == who.uid || st.st_nlink > 1)
+            break;
+        close(fd);
+        fd = -1;
+        if (unlinkat(job.dir_fd(), member, 0) != 0)
+            break;
+    }
     if (fd < 0)
         return nullptr;
     struct stat st;
@@ -68,7 +90,7 @@ std::FILE *create_output(const ArchiveJob &job, const char *member) {
         refusal = EMLINK;
     else if (st.st_dev == archive.st_dev && st.st_ino == archive.st_ino)
         refusal = EEXIST;
-    else if (ftruncate(fd, 0) != 0)
+    else if (ftruncate(fd, 0) != 0 || (who.switch_user && fchown(fd, who.uid, who.gid) != 0))
         refusal = errno;
     if (refusal != 0) {
         close(fd);

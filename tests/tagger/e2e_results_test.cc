@@ -181,9 +181,13 @@ TEST_F(Results, FileModesAndTheEchoedTemporaryNames) {
 TEST_F(Results, OwnerAndGroupAreGivenBack) {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can give an archive to another user";
+    // The upload directory is the uploader's too: zip, which then runs as
+    // the uploader, writes the new archive there.
     const std::string a = upload("a.zip");
     make_zip(a, {{"FILE_ID.DIZ", "Cool tool\r\n"}});
     ASSERT_EQ(chown(a.c_str(), 12345, 23456), 0);
+    ASSERT_EQ(chown(upload_dir().c_str(), 12345, 23456), 0);
+    ASSERT_EQ(chmod(upload_dir().c_str(), 0755), 0);
     RunResult run = run_tagger({"-c", a});
     EXPECT_EQ(run.out.substr(run.out.rfind("done\n")), "done\nchown 12345.23456 " + a + "\n");
     struct stat st;

@@ -260,25 +260,27 @@ RunResult run_on_terminal(const std::string &program, const std::vector<std::str
     return result;
 }
 
-void pause_site_program(const std::string &site_program, const std::string &real_program,
-                        const std::string &option, const std::string &dir) {
+void steer_site_program(const std::string &site_program, const std::string &real_program,
+                        const std::string &option, const std::string &dir,
+                        const std::string &action) {
     fs::remove(site_program);
     write_file(site_program, "#!/bin/sh\n"
                              "if [ \"$1\" = '" +
-                                 option + "' ] && mkdir '" + dir +
-                                 "/paused' 2>/dev/null; then\n"
-                                 "    : > '" +
-                                 dir +
-                                 "/ready'\n"
-                                 "    while [ ! -e '" +
-                                 dir +
-                                 "/go' ]; do sleep 0.05; done\n"
-                                 "fi\n"
+                                 option + "' ] && mkdir '" + dir + "/steered' 2>/dev/null; then\n" +
+                                 action +
+                                 "\nfi\n"
                                  "exec '" +
                                  real_program + "' \"$@\"\n");
     fs::permissions(site_program, fs::perms::owner_all | fs::perms::group_read |
                                       fs::perms::group_exec | fs::perms::others_read |
                                       fs::perms::others_exec);
+}
+
+void pause_site_program(const std::string &site_program, const std::string &real_program,
+                        const std::string &option, const std::string &dir) {
+    steer_site_program(site_program, real_program, option, dir,
+                       "    : > '" + dir + "/ready'\n    while [ ! -e '" + dir +
+                           "/go' ]; do sleep 0.05; done");
 }
 
 bool wait_for_path(const std::string &path, int seconds) {

@@ -77,8 +77,15 @@ RunResult run_on_terminal(const std::string &program, const std::vector<std::str
 
 // Puts a script at the site's `site_program` (kZip or kUnzip) that runs
 // `real_program`, but the first time it is given `option` as its first
-// argument creates `dir`/ready and waits for `dir`/go first: a run can be
-// stopped at a known step.
+// argument runs the shell text `action` first (as the archiver would run:
+// as the archive's owner when the tagger drops its rights); `dir`, which
+// that user must be able to write, notes that the action ran.
+void steer_site_program(const std::string &site_program, const std::string &real_program,
+                        const std::string &option, const std::string &dir,
+                        const std::string &action);
+
+// steer_site_program with an action that creates `dir`/ready and waits
+// for `dir`/go: a run can be stopped at a known step.
 void pause_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir);
 
