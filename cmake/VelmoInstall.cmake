@@ -1,9 +1,10 @@
 # What `cmake --install` puts where (GNUInstallDirs): the four programs into
-# bin, libdraldb.a and its header, the manual pages, a pkg-config file and a
-# CMake package, so that a C program links the library through
-# `pkg-config --cflags --libs draldb` and a CMake project through
-# `find_package(draldb)` and the target draldb::draldb. Test programs (the
-# sandboxed tagger and the test binaries) are not installed.
+# bin, the site setup tool velmo-setup-site into sbin, libdraldb.a and its
+# header, the manual pages, a pkg-config file and a CMake package, so that a
+# C program links the library through `pkg-config --cflags --libs draldb`
+# and a CMake project through `find_package(draldb)` and the target
+# draldb::draldb. Test programs (the sandboxed tagger and the test binaries)
+# are not installed.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -18,14 +19,39 @@ install(TARGETS draldb EXPORT draldbTargets
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/store/draldb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
+# The site setup tool. It lays out paths under /usr and needs root for
+# them, so it is an administrator's command: sbin, manual section 8. The
+# installed copy is scripts/setup-site with this build's fixed paths as its
+# defaults, so that without options it lays out the site that the installed
+# velmotag reads.
+set(setup_site_source ${PROJECT_SOURCE_DIR}/scripts/setup-site)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${setup_site_source})
+file(READ ${setup_site_source} setup_site)
+string(REGEX REPLACE "^#![^\n]*" "#!/bin/bash" setup_site "${setup_site}")
+foreach(setting CONF_DIR UNZIP_PATH ZIP_PATH TMP_DIR)
+    string(TOLOWER "default_${setting}" name)
+    string(REPLACE "'" "'\\''" value "${VELMOTAG_${setting}}")
+    string(REGEX MATCHALL "\n${name}=[^\n]*" found "${setup_site}")
+    list(LENGTH found count)
+    if(NOT count EQUAL 1)
+        message(FATAL_ERROR "scripts/setup-site: expected one line '${name}=...', found ${count}")
+    endif()
+    string(REPLACE "${found}" "\n${name}='${value}'" setup_site "${setup_site}")
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/setup/velmo-setup-site "${setup_site}")
+file(CHMOD ${PROJECT_BINARY_DIR}/setup/velmo-setup-site PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/setup/velmo-setup-site DESTINATION ${CMAKE_INSTALL_SBINDIR})
+
 # Manual pages: the section is the file name's last suffix.
 set(VELMO_MAN_PAGES
-    velmotag.1 dralgen.1 drallist.1 idsample.1 draldb.3 velmotag.conf.5)
+    velmotag.1 dralgen.1 drallist.1 idsample.1 draldb.3 velmotag.conf.5 velmo-setup-site.8)
 foreach(page IN LISTS VELMO_MAN_PAGES)
     string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${page}
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
+
 
 # The library is C++ inside: a program linked by the C compiler needs the
 # C++ runtime too, that is the libraries that the C++ compiler adds on its
