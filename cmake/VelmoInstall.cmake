@@ -1,10 +1,10 @@
 # What `cmake --install` puts where (GNUInstallDirs): the four programs into
 # bin, the site setup tool velmo-setup-site into sbin, libdraldb.a and its
-# header, the manual pages, a pkg-config file and a CMake package, so that a
-# C program links the library through `pkg-config --cflags --libs draldb`
-# and a CMake project through `find_package(draldb)` and the target
-# draldb::draldb. Test programs (the sandboxed tagger and the test binaries)
-# are not installed.
+# header, the manual pages (with a link page for each draldb function), a
+# pkg-config file and a CMake package, so that a C program links the library
+# through `pkg-config --cflags --libs draldb` and a CMake project through
+# `find_package(draldb)` and the target draldb::draldb. Test programs (the
+# sandboxed tagger and the test binaries) are not installed.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -51,6 +51,26 @@ foreach(page IN LISTS VELMO_MAN_PAGES)
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${page}
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
+
+# One link page per function declared in draldb.h (a declaration line starts
+# with its return type), so that `man dral_open` opens draldb(3).
+set(draldb_header ${PROJECT_SOURCE_DIR}/store/draldb.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${draldb_header})
+file(STRINGS ${draldb_header} declarations REGEX "^[a-z][^(]*[ *][a-z_0-9]+\\(")
+set(VELMO_DRALDB_FUNCTIONS "")
+foreach(line IN LISTS declarations)
+    string(REGEX REPLACE "^[^(]*[ *]([a-z_0-9]+)\\(.*$" "\\1" function "${line}")
+    list(APPEND VELMO_DRALDB_FUNCTIONS ${function})
+endforeach()
+if(NOT VELMO_DRALDB_FUNCTIONS)
+    message(FATAL_ERROR "no function declarations found in ${draldb_header}")
+endif()
+set(VELMO_MAN_LINK_DIR ${PROJECT_BINARY_DIR}/man-links/man3)
+file(REMOVE_RECURSE ${VELMO_MAN_LINK_DIR})
+foreach(function IN LISTS VELMO_DRALDB_FUNCTIONS)
+    file(WRITE ${VELMO_MAN_LINK_DIR}/${function}.3 ".so man3/draldb.3\n")
+endforeach()
+install(DIRECTORY ${VELMO_MAN_LINK_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
 
 # The library is C++ inside: a program linked by the C compiler needs the

@@ -29,7 +29,7 @@ installed_files=(
     "$libdir/libdraldb.a" include/draldb.h
     share/man/man1/velmotag.1 share/man/man1/dralgen.1 share/man/man1/drallist.1
     share/man/man1/idsample.1 share/man/man3/draldb.3 share/man/man5/velmotag.conf.5
-    share/man/man8/velmo-setup-site.8
+    share/man/man8/velmo-setup-site.8 share/man/man3/dral_open.3 share/man/man3/next_id.3
     "$libdir/pkgconfig/draldb.pc"
     "$libdir/cmake/draldb/draldbConfig.cmake" "$libdir/cmake/draldb/draldbConfigVersion.cmake"
 )
