@@ -3,8 +3,9 @@
 # header, the manual pages (with a link page for each draldb function), a
 # pkg-config file and a CMake package, so that a C program links the library
 # through `pkg-config --cflags --libs draldb` and a CMake project through
-# `find_package(draldb)` and the target draldb::draldb. Test programs (the
-# sandboxed tagger and the test binaries) are not installed.
+# `find_package(draldb)` and the target draldb::draldb; and into the
+# documentation directory the copyright file and example systemd units. Test
+# programs (the sandboxed tagger and the test binaries) are not installed.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -72,6 +73,12 @@ foreach(function IN LISTS VELMO_DRALDB_FUNCTIONS)
 endforeach()
 install(DIRECTORY ${VELMO_MAN_LINK_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
+# The copyright file, and systemd units that tag the upload area every ten
+# minutes, as examples for the operator to adapt (README: "Tagging from a systemd timer").
+install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.service
+    ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.timer
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # The library is C++ inside: a program linked by the C compiler needs the
 # C++ runtime too, that is the libraries that the C++ compiler adds on its
