@@ -67,8 +67,10 @@ dpkg-deb -x "$deb" "$work/root"
 grep -qF "(/usr/.velmo/velmotag)" <<<"$("$work/root/usr/sbin/velmo-setup-site" --help)" ||
     fail "packed velmo-setup-site does not default to velmotag's configuration directory"
 
+# lintian leaves temporary files behind; they go into WORK.
+mkdir -p "$work/tmp"
 status=0
-report=$(lintian --no-cfg "$deb" 2>&1) || status=$?
+report=$(TMPDIR=$work/tmp lintian --no-cfg "$deb" 2>&1) || status=$?
 errors=$(grep '^E: ' <<<"$report" || true)
 warnings=$(awk '/^W: / { print $3 }' <<<"$report" | sort -u | tr '\n' ' ')
 [[ -z $errors ]] || fail "lintian errors:"$'\n'"$errors"
