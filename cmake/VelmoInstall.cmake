@@ -1,9 +1,11 @@
 # What `cmake --install` puts where (GNUInstallDirs): the four programs into
-# bin, libdraldb.a and its header, the manual pages, a pkg-config file and a
-# CMake package, so that a C program links the library through
-# `pkg-config --cflags --libs draldb` and a CMake project through
-# `find_package(draldb)` and the target draldb::draldb. Test programs (the
-# sandboxed tagger and the test binaries) are not installed.
+# bin, the site setup tool velmo-setup-site into sbin, libdraldb.a and its
+# header, the manual pages (with a link page for each draldb function), a
+# pkg-config file and a CMake package, so that a C program links the library
+# through `pkg-config --cflags --libs draldb` and a CMake project through
+# `find_package(draldb)` and the target draldb::draldb; and into the
+# documentation directory the copyright file and example systemd units. Test
+# programs (the sandboxed tagger and the test binaries) are not installed.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -18,14 +20,65 @@ install(TARGETS draldb EXPORT draldbTargets
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/store/draldb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
+# The site setup tool. It lays out paths under /usr and needs root for
+# them, so it is an administrator's command: sbin, manual section 8. The
+# installed copy is scripts/setup-site with this build's fixed paths as its
+# defaults, so that without options it lays out the site that the installed
+# velmotag reads.
+set(setup_site_source ${PROJECT_SOURCE_DIR}/scripts/setup-site)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${setup_site_source})
+file(READ ${setup_site_source} setup_site)
+string(REGEX REPLACE "^#![^\n]*" "#!/bin/bash" setup_site "${setup_site}")
+foreach(setting CONF_DIR UNZIP_PATH ZIP_PATH TMP_DIR)
+    string(TOLOWER "default_${setting}" name)
+    string(REPLACE "'" "'\\''" value "${VELMOTAG_${setting}}")
+    string(REGEX MATCHALL "\n${name}=[^\n]*" found "${setup_site}")
+    list(LENGTH found count)
+    if(NOT count EQUAL 1)
+        message(FATAL_ERROR "scripts/setup-site: expected one line '${name}=...', found ${count}")
+    endif()
+    string(REPLACE "${found}" "\n${name}='${value}'" setup_site "${setup_site}")
+endforeach()
+file(WRITE ${PROJECT_BINARY_DIR}/setup/velmo-setup-site "${setup_site}")
+file(CHMOD ${PROJECT_BINARY_DIR}/setup/velmo-setup-site PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+install(PROGRAMS ${PROJECT_BINARY_DIR}/setup/velmo-setup-site DESTINATION ${CMAKE_INSTALL_SBINDIR})
+
 # Manual pages: the section is the file name's last suffix.
 set(VELMO_MAN_PAGES
-    velmotag.1 dralgen.1 drallist.1 idsample.1 draldb.3 velmotag.conf.5)
+    velmotag.1 dralgen.1 drallist.1 idsample.1 draldb.3 velmotag.conf.5 velmo-setup-site.8)
 foreach(page IN LISTS VELMO_MAN_PAGES)
     string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
     install(FILES ${PROJECT_SOURCE_DIR}/docs/man/${page}
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
 endforeach()
+
+# One link page per function declared in draldb.h (a declaration line starts
+# with its return type), so that `man dral_open` opens draldb(3).
+set(draldb_header ${PROJECT_SOURCE_DIR}/store/draldb.h)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${draldb_header})
+file(STRINGS ${draldb_header} declarations REGEX "^[a-z][^(]*[ *][a-z_0-9]+\\(")
+set(VELMO_DRALDB_FUNCTIONS "")
+foreach(line IN LISTS declarations)
+    string(REGEX REPLACE "^[^(]*[ *]([a-z_0-9]+)\\(.*$" "\\1" function "${line}")
+    list(APPEND VELMO_DRALDB_FUNCTIONS ${function})
+endforeach()
+if(NOT VELMO_DRALDB_FUNCTIONS)
+    message(FATAL_ERROR "no function declarations found in ${draldb_header}")
+endif()
+set(VELMO_MAN_LINK_DIR ${PROJECT_BINARY_DIR}/man-links/man3)
+file(REMOVE_RECURSE ${VELMO_MAN_LINK_DIR})
+foreach(function IN LISTS VELMO_DRALDB_FUNCTIONS)
+    file(WRITE ${VELMO_MAN_LINK_DIR}/${function}.3 ".so man3/draldb.3\n")
+endforeach()
+install(DIRECTORY ${VELMO_MAN_LINK_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+
+# The copyright file, and systemd units that tag the upload area every ten
+# minutes, as examples for the operator to adapt (README: "Tagging from a systemd timer").
+install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.service
+    ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.timer
+    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # The library is C++ inside: a program linked by the C compiler needs the
 # C++ runtime too, that is the libraries that the C++ compiler adds on its

@@ -2,7 +2,7 @@
  * fields kept in such a store, and a plain-text registry of user identifiers.
  *
  * A store is a data file of blocks and an index file at the same path with
- * ".dral" appended; their byte layout is written down in docs/store-format.md.
+ * ".dral" appended; their byte layout is written down in draldb(3) (FILES).
  * Offsets, sizes and type codes are 32-bit signed; -1 means "not found".
  * Memory handed to the caller is released with free(); the handle and its
  * working list are released by dral_close only. Nothing here is thread-safe.

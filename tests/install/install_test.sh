@@ -25,12 +25,15 @@ mv "$work/staged" "$work/prefix"
 prefix=$work/prefix
 
 installed_files=(
-    bin/velmotag bin/dralgen bin/drallist bin/idsample
+    bin/velmotag bin/dralgen bin/drallist bin/idsample sbin/velmo-setup-site
     "$libdir/libdraldb.a" include/draldb.h
     share/man/man1/velmotag.1 share/man/man1/dralgen.1 share/man/man1/drallist.1
     share/man/man1/idsample.1 share/man/man3/draldb.3 share/man/man5/velmotag.conf.5
+    share/man/man8/velmo-setup-site.8 share/man/man3/dral_open.3 share/man/man3/next_id.3
     "$libdir/pkgconfig/draldb.pc"
     "$libdir/cmake/draldb/draldbConfig.cmake" "$libdir/cmake/draldb/draldbConfigVersion.cmake"
+    share/doc/velmo/copyright share/doc/velmo/examples/velmotag-uploads.service
+    share/doc/velmo/examples/velmotag-uploads.timer
 )
 for file in "${installed_files[@]}"; do
     [[ -f $prefix/$file ]] || fail "not installed: $file"
@@ -39,6 +42,8 @@ programs=$(cd "$prefix/bin" && printf '%s ' *)
 [[ $programs == "dralgen drallist idsample velmotag " ]] ||
     fail "bin holds '$programs', not just the four programs"
 [[ $("$prefix/bin/velmotag" -V) == "ZorvTag v1.0" ]] || fail "installed velmotag -V"
+[[ -x $prefix/sbin/velmo-setup-site && $(head -n 1 "$prefix/sbin/velmo-setup-site") == '#!/bin/bash' ]] ||
+    fail "velmo-setup-site is not an executable bash script"
 
 # C, through pkg-config, with nothing but the installed tree to find.
 command -v pkg-config >/dev/null || fail "pkg-config is not installed"

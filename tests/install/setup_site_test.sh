@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # setup_site_test.sh SETUP_SITE VELMOTAG ROOT WORK
 #
-# Lays a site out with scripts/setup-site --root ROOT and uses it with
+# Lays a site out with SETUP_SITE (scripts/setup-site, or the installed
+# velmo-setup-site) --root ROOT and uses it with
 # VELMOTAG, a tagger built with its fixed paths under ROOT: the samples must
 # make a working site in both modes, where a second run changes nothing.
 # Then the script's promises: nothing that exists is ever replaced, what it
@@ -112,6 +113,10 @@ grep -q "no Info-ZIP unzip found on PATH" <<<"$out" || fail "fake unzip taken: $
 grep -q "no Info-ZIP zip found on PATH" <<<"$out" || fail "missing zip not told: $out"
 [[ -f $work/nozip/usr/.velmo/velmotag/velmotag.conf ]] || fail "configuration not written"
 [[ ! -e $work/nozip/usr/.velmo/unzip && ! -L $work/nozip/usr/.velmo/unzip ]] || fail "unzip link"
+
+# --- the usage text names the program as it was called ---
+usage=$("$setup" --help)
+[[ $usage == "Usage: ${setup##*/} [--root DIR] "* ]] || fail "usage text: $usage"
 
 # --- bad command lines, and the real paths for a user who is not root ---
 status=0
