@@ -122,9 +122,33 @@ int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char 
 
 } // namespace
 
-void report_step_failure(const char *step, const char *archive, const char *program,
+void report_step_failure(const char *step, const char *archive, Archiver program,
                          const ChildStatus &status) {
-    report_failure(step, archive, std::string(program) + " " + describe_status(status));
+    report_failure(step, archive,
+                   std::string(program == Archiver::Unzip ? "unzip " : "zip ") +
+                       describe_status(status, program));
+}
+
+namespace {
+
+// errno of the first check that failed for each program, 0 when usable.
+int unzip_error = 0;
+int zip_error = 0;
+
+int usability_error(const char *program) {
+    struct stat st;
+    if (stat(program, &st) != 0)
+        return errno;
+    if (!S_ISREG(st.st_mode))
+        return EACCES;
+    return access(program, X_OK) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+void check_archivers() {
+    unzip_error = usability_error(UNZIP_PATH);
+    zip_error = usability_error(ZIP_PATH);
 }
 
 int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
@@ -135,6 +159,14 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
         job.open_directory() ? job.open_archive() : ArchiveJob::Opened::Missing;
     if (refuse_archive(opened, job, listing_path) != 0)
         return 1;
+    if (unzip_error != 0 || zip_error != 0) {
+        const bool unzip_missing = unzip_error != 0;
+        report_failure("tagging", archive,
+                       std::string("cannot run '") + (unzip_missing ? UNZIP_PATH : ZIP_PATH) +
+                           "': " + std::strerror(unzip_missing ? unzip_error : zip_error));
+        trace("LEAVING[8] get_filelist( %s, %s )\n", archive, listing_path);
+        return 1;
+    }
     if (!listing.give_to(job.credentials())) {
         report_failure("listing", archive, std::strerror(errno));
         trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
@@ -144,7 +176,7 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
     const ChildStatus status = run_unzip(ArchiverOp::ListContents, job, listing, -1);
     *facts = read_listing_facts(listing.fd());
     if (status.stopped) {
-        report_step_failure("listing", archive, "unzip", status);
+        report_step_failure("listing", archive, Archiver::Unzip, status);
         trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }
@@ -165,7 +197,8 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
         if (read)
             log_error("listing '%s': no members", archive);
         else
-            log_error("listing '%s': unzip %s", archive, describe_status(status).c_str());
+            log_error("listing '%s': unzip %s", archive,
+                      describe_status(status, Archiver::Unzip).c_str());
         return 1;
     }
     trace("LEAVING get_filelist( %s, %s )\n", archive, listing_path);
@@ -201,7 +234,7 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
         return 1;
     }
     if (!status.succeeded()) {
-        report_step_failure("extracting FILE_ID.DIZ from", archive, "unzip", status);
+        report_step_failure("extracting FILE_ID.DIZ from", archive, Archiver::Unzip, status);
         trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
@@ -232,7 +265,7 @@ int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change) {
         step = "adding the info file to";
     }
     if (!status.succeeded()) {
-        report_step_failure(step, archive, "zip", status);
+        report_step_failure(step, archive, Archiver::Zip, status);
         trace("LEAVING[1] add_zorv_stuff( %s )\n", archive);
         return 1;
     }

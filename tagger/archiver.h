@@ -14,8 +14,13 @@
 // Reports an archiver step that failed on `archive`, as
 // "error!\n<progname>: <step> '<archive>': <program> <how it ended>\n" in
 // verbose mode and the same words to the system log in siteop mode.
-void report_step_failure(const char *step, const char *archive, const char *program,
+void report_step_failure(const char *step, const char *archive, Archiver program,
                          const ChildStatus &status);
+
+// Looks, once, whether the unzip and zip the tagger was built with are
+// there and can be run; get_filelist gives every archive up while one of
+// them is missing.
+void check_archivers();
 
 // Opens the job's archive and takes its lock, then lists it into
 // `listing` and reads the listing's facts. Returns 0 when unzip read the

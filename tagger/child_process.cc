@@ -192,10 +192,103 @@ ChildStatus run_shell(const std::string &line, const ChildCredentials &credentia
     return run_child(start);
 }
 
-std::string describe_status(const ChildStatus &status) {
+namespace {
+
+const char *unzip_meaning(int code) {
+    switch (code) {
+    case 1:
+        return "warnings";
+    case 2:
+        return "error in the archive";
+    case 3:
+        return "severe error in the archive";
+    case 4:
+    case 6:
+    case 7:
+        return "out of memory";
+    case 5:
+        return "out of memory, or no terminal for the password";
+    case 9:
+        return "archive not found";
+    case 10:
+        return "bad options";
+    case 11:
+        return "no matching member";
+    case 50:
+        return "disk full";
+    case 51:
+        return "archive ends early";
+    case 80:
+        return "interrupted";
+    case 81:
+        return "unsupported compression or encryption";
+    case 82:
+        return "wrong password";
+    default:
+        return nullptr;
+    }
+}
+
+const char *zip_meaning(int code) {
+    switch (code) {
+    case 2:
+        return "unexpected end of the archive";
+    case 3:
+        return "error in the archive";
+    case 4:
+        return "out of memory";
+    case 5:
+        return "severe error in the archive";
+    case 6:
+        return "entry too large";
+    case 7:
+        return "invalid comment";
+    case 8:
+        return "test failed or out of memory";
+    case 9:
+        return "interrupted";
+    case 10:
+        return "error with a temporary file";
+    case 11:
+        return "read or seek error";
+    case 12:
+        return "nothing to do";
+    case 13:
+        return "missing or empty archive";
+    case 14:
+        return "error writing a file";
+    case 15:
+        return "cannot create a file";
+    case 16:
+        return "bad command line";
+    case 18:
+        return "cannot read a file";
+    case 19:
+        return "unsupported options";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+std::string describe_status(const ChildStatus &status, Archiver program) {
     if (status.stopped)
         return "was not started: velmotag is stopping";
-    if (status.exit_code >= 0)
-        return "exit status " + std::to_string(status.exit_code);
-    return "did not run to its end";
+    if (status.start_error != 0)
+        return std::string("could not be started: ") + std::strerror(status.start_error);
+    if (status.signal != 0)
+        return "was killed by signal " + std::to_string(status.signal);
+    if (status.exit_code < 0)
+        return "did not run to its end";
+    const int code = status.exit_code;
+    const char *meaning = program == Archiver::Unzip ? unzip_meaning(code) : zip_meaning(code);
+    if (code == 126)
+        meaning = "the shell could not run it";
+    else if (code == 127)
+        meaning = "the shell could not find it";
+    else if (code > 128 && code < 160)
+        meaning = "killed by a signal";
+    const std::string text = "exit status " + std::to_string(code);
+    return meaning ? text + " (" + meaning + ")" : text;
 }

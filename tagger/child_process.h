@@ -47,5 +47,11 @@ ChildStatus run_child(const ChildStart &start);
 ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
                       long long file_size_limit = -1);
 
-// Describes how a child ended for a message, such as "exit status 9".
-std::string describe_status(const ChildStatus &status);
+// Which Info-ZIP program a status came from, for what its exit codes mean.
+enum class Archiver { Unzip, Zip };
+
+// Describes how a child ended for a message, such as "exit status 11 (no
+// matching member)": the exit codes in the words of the program's manual
+// page (DIAGNOSTICS), the shell's own 126 and 127, a signal, or a start
+// that failed.
+std::string describe_status(const ChildStatus &status, Archiver program);

@@ -4,6 +4,7 @@
 #include "driver.h"
 
 #include "archive_job.h"
+#include "archiver.h"
 #include "config.h"
 #include "fixed_paths.h"
 #include "pipeline.h"
@@ -156,6 +157,7 @@ int velmotag_main(int argc, char **argv) {
             continue;
         if (!cleared) {
             clear_temporary_directory();
+            check_archivers();
             cleared = true;
         }
         tag_archive(argv[i]);

@@ -64,6 +64,11 @@ void report_open_error(const char *verbose_fmt, const char *path) {
     log_error("error opening '%s': %m", path);
 }
 
+void report_open_error(const char *verbose_fmt, const char *path, const std::string &why) {
+    say(verbose_fmt, settings.progname, path, why.c_str());
+    log_error("error opening '%s': %s", path, why.c_str());
+}
+
 void report_failure(const char *step, const char *path, const std::string &why) {
     say("error!\n%s: %s '%s': %s\n", settings.progname, step, path, why.c_str());
     log_error("%s '%s': %s", step, path, why.c_str());

@@ -23,6 +23,9 @@ void trace(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 // on standard output, "error opening '%s': %m" to the system log.
 void report_open_error(const char *verbose_fmt, const char *path);
 
+// The same with `why` in place of the error text in both messages.
+void report_open_error(const char *verbose_fmt, const char *path, const std::string &why);
+
 // Reports that `step` failed for the file at `path`, because of `why`:
 // "error!\n<progname>: <step> '<path>': <why>\n" in verbose mode and
 // "<step> '<path>': <why>" to the system log in siteop mode.

@@ -103,6 +103,23 @@ std::FILE *create_output(const ArchiveJob &job, const char *member) {
     return out;
 }
 
+// What stands in the way of the output file, in words: the refusals of
+// create_output, or the system's text for any other error.
+std::string refusal_text(int error) {
+    switch (error) {
+    case ELOOP:
+        return "refused, it is a symbolic link";
+    case EINVAL:
+        return "refused, it is not a regular file";
+    case EMLINK:
+        return "refused, it has more than one name";
+    case EEXIST:
+        return "refused, it is the archive itself";
+    default:
+        return std::strerror(error);
+    }
+}
+
 std::FILE *read_description(int fd) {
     if (fd < 0) {
         errno = EBADF;
@@ -223,7 +240,7 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
         }
     }
     if (!out) {
-        report_open_error("error\n%s: opening '%s': %s", output_path.c_str());
+        report_open_error("error\n%s: opening '%s': %s", output_path.c_str(), refusal_text(errno));
         std::fclose(in);
         trace("LEAVING[2] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
@@ -252,7 +269,7 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     }
     const ChildStatus status = store_description(job, change, output_path);
     if (!status.succeeded()) {
-        report_step_failure("storing the description in", archive, "zip", status);
+        report_step_failure("storing the description in", archive, Archiver::Zip, status);
         trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }

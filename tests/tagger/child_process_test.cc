@@ -64,7 +64,20 @@ TEST(ChildProcess, ExitStatusesSignalsAndStartFailures) {
     ChildStatus not_found = run_child(missing);
     EXPECT_EQ(not_found.exit_code, -1);
     EXPECT_EQ(not_found.start_error, ENOENT);
-    EXPECT_EQ(describe_status(not_found), "did not run to its end");
+    EXPECT_EQ(describe_status(not_found, Archiver::Zip),
+              "could not be started: No such file or directory");
+    EXPECT_EQ(describe_status(killed, Archiver::Zip), "was killed by signal 15");
+
+    // Exit statuses in the words of each program's manual page.
+    ChildStatus exited;
+    exited.exit_code = 11;
+    EXPECT_EQ(describe_status(exited, Archiver::Unzip), "exit status 11 (no matching member)");
+    EXPECT_EQ(describe_status(exited, Archiver::Zip), "exit status 11 (read or seek error)");
+    exited.exit_code = 127;
+    EXPECT_EQ(describe_status(exited, Archiver::Zip),
+              "exit status 127 (the shell could not find it)");
+    exited.exit_code = 99;
+    EXPECT_EQ(describe_status(exited, Archiver::Zip), "exit status 99");
 
     // A redirection whose descriptor cannot be handed over.
     ChildStart bad_input = shell("exit 0");

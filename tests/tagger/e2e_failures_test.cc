@@ -54,8 +54,8 @@ TEST_F(Failures, FailedLaterStepPutsTheArchiveBack) {
     }
 }
 
-// What can be checked before the first write is: a missing comment file
-// and a site without zip leave the archive alone.
+// What can be checked before the first write is: a missing comment file,
+// a site without zip or unzip leave the archive alone.
 TEST_F(Failures, MissingSiteFilesAreFoundBeforeTheFirstWrite) {
     const std::string before = make_upload("a.zip");
     const std::string a = upload("a.zip");
@@ -68,13 +68,17 @@ TEST_F(Failures, MissingSiteFilesAreFoundBeforeTheFirstWrite) {
                                       0));
     expect_untouched(a, before, true);
 
-    fs::remove(kZip);
-    result = run_tagger({"-v", a});
-    EXPECT_EQ(result.out,
-              verbose_run(a + ": (FILE_ID.DIZ) error!\nvelmotag: tagging '" + a +
-                              "': cannot run '" + kZip + "': No such file or directory\n",
-                          0));
-    expect_untouched(a, before, true);
+    // Missing archivers are found before the first archive, and each archive
+    // is given up with their name.
+    for (const std::string &program : {kZip, kUnzip}) {
+        fs::remove(program);
+        result = run_tagger({"-v", a});
+        EXPECT_EQ(result.out,
+                  verbose_run(a + ": error!\nvelmotag: tagging '" + a + "': cannot run '" +
+                                  program + "': No such file or directory\n",
+                              0));
+        expect_untouched(a, before, true);
+    }
 }
 
 // A fifo, a directory or a device at an archive's name is given up at
@@ -174,7 +178,7 @@ TEST_F(Failures, EncryptedDescriptionNeverPromptsOnTheTerminal) {
                               upload("locked.zip") + "': unzip exit status "),
               std::string::npos)
         << result.out;
-    EXPECT_EQ(result.out.find("password"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("password:"), std::string::npos) << result.out;
     expect_untouched(upload("locked.zip"), before, false);
 }
 

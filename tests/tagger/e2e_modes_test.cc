@@ -132,7 +132,7 @@ class EveryMode : public TaggerSite, public ::testing::WithParamInterface<const 
 
     std::string extract_failure() const {
         return "error!\nvelmotag: extracting FILE_ID.DIZ from '" + path("subdir.zip") +
-               "': unzip exit status 11\n";
+               "': unzip exit status 11 (no matching member)\n";
     }
 
     std::string command_output() const {
