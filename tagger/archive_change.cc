@@ -79,7 +79,7 @@ bool ArchiveChange::check_site_file(const char *name, long long *bytes) {
         fail("tagging", "cannot read '" + path + "': " + why_errno());
         return false;
     }
-    if (!usable_by_archivers(path, S_IRUSR))
+    if (!usable_by_archivers(path, S_IRUSR, "read"))
         return false;
     *bytes += st.st_size;
     return true;
@@ -87,7 +87,7 @@ bool ArchiveChange::check_site_file(const char *name, long long *bytes) {
 
 // An archiver that runs as the archive's owner reads the site's files and
 // writes beside the archive with that user's rights only.
-bool ArchiveChange::usable_by_archivers(const std::string &path, mode_t wanted) {
+bool ArchiveChange::usable_by_archivers(const std::string &path, mode_t wanted, const char *verb) {
     const ChildCredentials &who = job_.credentials();
     if (!who.switch_user)
         return true;
@@ -95,11 +95,22 @@ bool ArchiveChange::usable_by_archivers(const std::string &path, mode_t wanted) 
     if (stat(path.c_str(), &st) == 0 &&
         mode_allows(st.st_mode, st.st_uid, st.st_gid, who.uid, who.gid, wanted))
         return true;
-    fail("tagging", "its owner, user " + std::to_string(who.uid) + ", cannot " +
-                        (wanted & S_IWUSR   ? "write"
-                         : wanted & S_IRUSR ? "read"
-                                            : "run") +
-                        " '" + path + "'");
+    fail("tagging",
+         "its owner, user " + std::to_string(who.uid) + ", cannot " + verb + " '" + path + "'");
+    return false;
+}
+
+// zip writes each new archive beside the old one.
+bool ArchiveChange::directory_writable_by_archivers() {
+    const ChildCredentials &who = job_.credentials();
+    const std::vector<PathStep> &steps = job_.path_steps();
+    if (!who.switch_user || steps.empty())
+        return true;
+    const PathStep &dir = steps.back();
+    if (mode_allows(dir.mode, dir.uid, dir.gid, who.uid, who.gid, S_IWUSR | S_IXUSR))
+        return true;
+    fail("tagging",
+         "its owner, user " + std::to_string(who.uid) + ", cannot write '" + job_.dir_path() + "'");
     return false;
 }
 
@@ -108,7 +119,7 @@ bool ArchiveChange::begin() {
         return true;
     long long margin = kSpareBytes + 2 * DIZ_MAX;
     const bool siteop = settings.siteop != 0;
-    if (!usable_by_archivers(CONF_DIR, S_IXUSR) ||
+    if (!usable_by_archivers(CONF_DIR, S_IXUSR, "search") ||
         !check_site_file(siteop ? "sitetag.asc" : settings.comment_name, &margin) ||
         !check_site_file(siteop ? "velmo97.nfo" : settings.nfo_name, &margin))
         return false;
@@ -116,8 +127,7 @@ bool ArchiveChange::begin() {
         fail("tagging", "cannot run '" + std::string(ZIP_PATH) + "': " + why_errno());
         return false;
     }
-    if (!usable_by_archivers(ZIP_PATH, S_IXUSR) ||
-        !usable_by_archivers(job_.dir_path(), S_IWUSR | S_IXUSR))
+    if (!usable_by_archivers(ZIP_PATH, S_IXUSR, "run") || !directory_writable_by_archivers())
         return false;
     if (!job_.unchanged()) {
         fail("tagging", "it was changed while being tagged");

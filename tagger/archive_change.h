@@ -63,7 +63,8 @@ class ArchiveChange {
 
   private:
     bool check_site_file(const char *name, long long *bytes);
-    bool usable_by_archivers(const std::string &path, mode_t wanted);
+    bool usable_by_archivers(const std::string &path, mode_t wanted, const char *verb);
+    bool directory_writable_by_archivers();
     bool reserve_original();
     bool make_working_copy();
     bool has_room(long long margin);

@@ -144,7 +144,9 @@ TEST_F(StrangersUpload, PlantedLinkIsNotFollowed) {
 
 // Root's archive in the uploader's directory is refused; the uploader's
 // archive in a shared directory with the sticky bit is tagged, its
-// description made anew as the uploader's though another user's was there.
+// description made anew as the uploader's though another user's was there;
+// the uploader's archive in root's directory is refused before the first
+// write.
 TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     const std::string root_archive = area_ + "/root.zip";
     make_zip(root_archive, {{"FILE_ID.DIZ", kDiz}});
@@ -170,6 +172,18 @@ TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     EXPECT_EQ(zip_member(a, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
     EXPECT_EQ(owner_of(shared + "/FILE_ID.DIZ"), std::to_string(uid_));
     EXPECT_EQ(owner_of(a), std::to_string(uid_));
+
+    // In root's own directory the uploader's zip could not write.
+    const std::string roots = upload("roots");
+    fs::create_directory(roots);
+    const std::string b = roots + "/b.zip";
+    const std::string b_before = make_upload(b);
+    EXPECT_EQ(run_tagger({"-v", b}).out,
+              verbose_run(b + ": (FILE_ID.DIZ) error!\nvelmotag: tagging '" + b +
+                              "': its owner, user " + std::to_string(uid_) + ", cannot write '" +
+                              roots + "'\n",
+                          0));
+    EXPECT_EQ(read_file(b), b_before);
 }
 
 } // namespace
