@@ -265,10 +265,20 @@ void ArchiveChange::restore_original() {
         fail("restoring", why_errno() + "; it keeps what the steps before did");
 }
 
+// The entries are known; only when zip left something of its own behind is
+// the directory read to find it.
 void ArchiveChange::remove_private_files() {
+    if (!private_fd_)
+        return;
     original_fd_.reset();
-    work_fd_.reset();
-    if (private_fd_)
+    if (work_fd_) {
+        unlinkat(work_fd_.get(), kWorkingCopyName, 0);
+        work_fd_.reset();
+        unlinkat(private_fd_.get(), kWorkDirName, AT_REMOVEDIR);
+    } else {
+        unlinkat(private_fd_.get(), kOriginalName, 0);
+    }
+    if (unlinkat(job_.dir_fd(), private_name_.c_str(), AT_REMOVEDIR) != 0)
         remove_private_directory(job_.dir_fd(), private_name_, private_fd_.get());
     private_fd_.reset();
 }

@@ -123,10 +123,12 @@ ChildStatus run_child(const ChildStart &start) {
         argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
 
-    UniqueFd null_input;
+    // One descriptor of /dev/null serves every child of the run.
+    static UniqueFd null_input;
     int stdin_fd = start.stdin_fd;
     if (stdin_fd < 0) {
-        null_input.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+        if (!null_input)
+            null_input.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
         if (!null_input)
             return start_failure(errno);
         stdin_fd = null_input.get();
