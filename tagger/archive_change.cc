@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr char kOriginalName[] = "original.zip";
 constexpr char kWorkDirName[] = "work";
 constexpr char kWorkingCopyName[] = "archive.zip";
 
@@ -133,14 +132,6 @@ bool ArchiveChange::begin() {
         fail("tagging", "it was changed while being tagged");
         return false;
     }
-    private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &private_name_);
-    // Searchable, not readable, by archivers that run as the archive's owner.
-    if (private_fd_ && job_.credentials().switch_user && fchmod(private_fd_.get(), 0711) != 0)
-        private_fd_.reset();
-    if (!private_fd_) {
-        fail("tagging", "cannot make a private directory beside it: " + why_errno());
-        return false;
-    }
     const std::string &name = job_.name();
     working_copy_ = job_.archive_stat().st_nlink > 1 || zip_would_extend(name);
     begun_ = true;
@@ -152,12 +143,11 @@ bool ArchiveChange::begin() {
 }
 
 bool ArchiveChange::reserve_original() {
-    original_fd_.reset(openat(private_fd_.get(), kOriginalName,
-                              O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    private_fd_ = make_private_file(job_.dir_fd(), ".velmotag_", &private_name_);
     const off_t size = job_.archive_stat().st_size;
-    int error = original_fd_ ? 0 : errno;
+    int error = private_fd_ ? 0 : errno;
     if (error == 0 && size > 0)
-        error = posix_fallocate(original_fd_.get(), 0, size);
+        error = posix_fallocate(private_fd_.get(), 0, size);
     if (error != 0) {
         errno = error;
         fail("tagging", "no room to keep its original: " + why_errno());
@@ -168,6 +158,14 @@ bool ArchiveChange::reserve_original() {
 }
 
 bool ArchiveChange::make_working_copy() {
+    private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &private_name_);
+    // Searchable, not readable, by archivers that run as the archive's owner.
+    if (private_fd_ && job_.credentials().switch_user && fchmod(private_fd_.get(), 0711) != 0)
+        private_fd_.reset();
+    if (!private_fd_) {
+        fail("tagging", "cannot make a private directory beside it: " + why_errno());
+        return false;
+    }
     if (mkdirat(private_fd_.get(), kWorkDirName, 0700) == 0)
         work_fd_.reset(openat(private_fd_.get(), kWorkDirName,
                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
@@ -259,9 +257,9 @@ void ArchiveChange::restore_original() {
     if (fstatat(job_.dir_fd(), job_.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
         now.st_dev == original.st_dev && now.st_ino == original.st_ino)
         return; // no step got as far as replacing it
-    if (!copy_contents(job_.archive_fd(), original_fd_.get(), original.st_size) ||
-        fsync(original_fd_.get()) != 0 || !take_attributes(original_fd_.get(), original) ||
-        renameat(private_fd_.get(), kOriginalName, job_.dir_fd(), job_.name().c_str()) != 0)
+    if (!copy_contents(job_.archive_fd(), private_fd_.get(), original.st_size) ||
+        fsync(private_fd_.get()) != 0 || !take_attributes(private_fd_.get(), original) ||
+        renameat(job_.dir_fd(), private_name_.c_str(), job_.dir_fd(), job_.name().c_str()) != 0)
         fail("restoring", why_errno() + "; it keeps what the steps before did");
 }
 
@@ -270,15 +268,14 @@ void ArchiveChange::restore_original() {
 void ArchiveChange::remove_private_files() {
     if (!private_fd_)
         return;
-    original_fd_.reset();
-    if (work_fd_) {
+    if (!working_copy_) {
+        unlinkat(job_.dir_fd(), private_name_.c_str(), 0);
+    } else {
         unlinkat(work_fd_.get(), kWorkingCopyName, 0);
         work_fd_.reset();
         unlinkat(private_fd_.get(), kWorkDirName, AT_REMOVEDIR);
-    } else {
-        unlinkat(private_fd_.get(), kOriginalName, 0);
+        if (unlinkat(job_.dir_fd(), private_name_.c_str(), AT_REMOVEDIR) != 0)
+            remove_private_directory(job_.dir_fd(), private_name_, private_fd_.get());
     }
-    if (unlinkat(job_.dir_fd(), private_name_.c_str(), AT_REMOVEDIR) != 0)
-        remove_private_directory(job_.dir_fd(), private_name_, private_fd_.get());
     private_fd_.reset();
 }

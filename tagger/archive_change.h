@@ -5,8 +5,8 @@
 //
 // An ordinary archive is handed to zip under its own name, and zip replaces
 // it with a new file at each step. Before the first step, the tagger keeps
-// the original open and reserves room for a copy of it in a private
-// directory beside it (posix_fallocate: no data is written, and a full disk
+// the original open and reserves room for a copy of it in a private file
+// beside it (posix_fallocate: no data is written, and a full disk
 // is found before anything changes). To roll back, it copies the original
 // into that room and renames the copy over the archive: no step of the
 // restore needs space that a full disk no longer has. On success the room
@@ -75,9 +75,8 @@ class ArchiveChange {
     ArchiveJob &job_;
     DirectoryLock dir_lock_;
     std::string private_name_;
-    UniqueFd private_fd_;
-    UniqueFd work_fd_;     // the working copy's directory
-    UniqueFd original_fd_; // the room reserved for the original
+    UniqueFd private_fd_; // the room reserved for the original, or the working copy's directory
+    UniqueFd work_fd_;    // where the working copy is
     std::string zip_target_;
     bool working_copy_ = false;
     bool begun_ = false;

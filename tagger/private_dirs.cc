@@ -13,15 +13,15 @@
 #include <utility>
 #include <vector>
 
-// ".velmotag_XXXXXX" holds a reserved copy or a working copy of an archive
-// (archive_change.h); ".velmotag_lock_" and 16 hex digits is an archive's
-// lock (locks.h); the rest are the temporary files and the private
-// directory of a link handed to unzip.
-const LeftoverKind kUploadDirLeftovers[2] = {{".velmotag_", 6, true, true},
-                                             {".velmotag_lock_", 16, false, true}};
-const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, false, false},
-                                          {"rt_tmpdiz_", 6, false, false},
-                                          {"velmotag_", 6, true, true}};
+// ".velmotag_XXXXXX" is the room reserved for an archive's original, or the
+// directory of its working copy (archive_change.h); ".velmotag_lock_" and
+// 16 hex digits is an archive's lock (locks.h); the rest are the temporary
+// files and the private directory of a link handed to unzip.
+const LeftoverKind kUploadDirLeftovers[2] = {{".velmotag_", 6, LeftoverKind::FileOrDirectory, true},
+                                             {".velmotag_lock_", 16, LeftoverKind::File, true}};
+const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File, false},
+                                          {"rt_tmpdiz_", 6, LeftoverKind::File, false},
+                                          {"velmotag_", 6, LeftoverKind::Directory, true}};
 
 namespace {
 
@@ -74,13 +74,14 @@ void empty_directory(int dir_fd, int depth) {
 }
 
 void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
-    const int flags = kind.is_directory ? O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC
-                                        : O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    UniqueFd fd(openat(dir_fd, name, flags));
+    UniqueFd fd(openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0)
         return;
-    if (kind.is_directory ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode))
+    const bool directory = S_ISDIR(st.st_mode);
+    if (!directory && !S_ISREG(st.st_mode))
+        return;
+    if (directory ? kind.type == LeftoverKind::File : kind.type == LeftoverKind::Directory)
         return;
     if (kind.must_be_ours && st.st_uid != geteuid())
         return;
@@ -88,23 +89,31 @@ void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
         return;
     if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return;
-    if (kind.is_directory)
+    if (directory)
         remove_private_directory(dir_fd, name, fd.get());
     else
         unlinkat(dir_fd, name, 0);
 }
 
+// Six random letters and digits after `prefix`.
+bool random_name(const char *prefix, std::string *name) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned char random[6];
+    if (getentropy(random, sizeof random) != 0)
+        return false;
+    *name = prefix;
+    for (unsigned char r : random)
+        *name += kLetters[r % (sizeof kLetters - 1)];
+    return true;
+}
+
 } // namespace
 
 UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *name) {
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        unsigned char random[6];
-        if (getentropy(random, sizeof random) != 0)
+        std::string candidate;
+        if (!random_name(prefix, &candidate))
             return UniqueFd();
-        std::string candidate = prefix;
-        for (unsigned char r : random)
-            candidate += kLetters[r % (sizeof kLetters - 1)];
         if (mkdirat(parent_fd, candidate.c_str(), 0700) != 0) {
             if (errno == EEXIST)
                 continue;
@@ -118,6 +127,24 @@ UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *
             errno = error;
             return UniqueFd();
         }
+        *name = candidate;
+        return fd;
+    }
+    errno = EEXIST;
+    return UniqueFd();
+}
+
+UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate;
+        if (!random_name(prefix, &candidate))
+            return UniqueFd();
+        UniqueFd fd(openat(parent_fd, candidate.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd && errno == EEXIST)
+            continue;
+        if (fd)
+            flock(fd.get(), LOCK_EX | LOCK_NB);
         *name = candidate;
         return fd;
     }

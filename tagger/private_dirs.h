@@ -18,15 +18,21 @@
 // set) on failure.
 UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *name);
 
+// Makes a new file, mode 0600, named `prefix` and six random letters and
+// digits, in the directory `parent_fd`, and locks it as in use; otherwise
+// as make_private_directory.
+UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name);
+
 // Removes the private directory `name` in `parent_fd`, whose descriptor is
 // `fd`: its entries, those of the directories in it, and itself.
 void remove_private_directory(int parent_fd, const std::string &name, int fd);
 
 struct LeftoverKind {
+    enum Type { File, Directory, FileOrDirectory };
     const char *prefix;        // the name, up to the random or hashed part
     std::size_t suffix_length; // characters after the prefix
-    bool is_directory;         // a private directory, else a file
-    bool must_be_ours;         // owned by the tagger's user
+    Type type;
+    bool must_be_ours; // owned by the tagger's user
 };
 
 // The kinds a run leaves in an archive's directory, and in TMP_DIR.
