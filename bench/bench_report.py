@@ -103,9 +103,12 @@ def add_overlap_rows(table, results, sets):
     for name, count, size, _ in sets:
         ms = {k: v * 1000 for k, v in medians(results, f"overlap-{name}").items()}
         if ms:
-            table.add(f"{count} archives of {size_text(size)} in one directory, whole run",
-                      "two velmotag -s at once", "one velmotag -s",
+            work = f"{count} archives of {size_text(size)} in one directory, whole run"
+            table.add(work, "two velmotag -s at once", "one velmotag -s",
                       ms["two velmotag -s at once"], ms["one velmotag -s"], "ms", 0.65)
+            if "two sh loops at once" in ms:
+                table.add(work, "two sh loops at once (no locks)", "one sh loop",
+                          ms["two sh loops at once"], ms["one sh loop"], "ms")
 
 
 def add_cpu_rows(table, results, sets):

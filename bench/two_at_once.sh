@@ -1,10 +1,18 @@
 #!/bin/sh
-# The overlap peer: two velmotag runs at once over one directory, the first
-# half of the archives each, as an upload hook and a cron pass would.
+# Two runs at once over one directory, the first half of the archives each,
+# as an upload hook and a cron pass would make them.
 #
-#   sh two_at_once.sh VELMOTAG OPTION ARCHIVE...
-velmotag=$1 option=$2
-shift 2
+#   sh two_at_once.sh N COMMAND... ARCHIVE...
+#
+# The first N words after N are the command, the rest its archives.
+n=$1
+shift
+command=""
+while [ "$n" -gt 0 ]; do
+    command="$command $1"
+    shift
+    n=$((n - 1))
+done
 half=$(($# / 2))
 first=""
 i=0
@@ -12,9 +20,10 @@ for a; do
     [ "$i" -lt "$half" ] && first="$first $a"
     i=$((i + 1))
 done
-# Word splitting of $first is wanted: the bench's archive paths hold no blanks.
+# Word splitting is wanted: the bench's paths hold no blanks.
 # shellcheck disable=SC2086
-"$velmotag" "$option" $first &
+$command $first &
 shift "$half"
-"$velmotag" "$option" "$@"
+# shellcheck disable=SC2086
+$command "$@"
 wait

@@ -28,6 +28,13 @@ bool ArchiveJob::open_directory() {
 }
 
 ArchiveJob::Opened ArchiveJob::open_archive() {
+    // Opening a device can do something by itself; anything but a regular
+    // file is refused before it is opened.
+    struct stat at_name;
+    if (fstatat(dir_fd_.get(), name_.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) != 0)
+        return Opened::Missing;
+    if (!S_ISREG(at_name.st_mode))
+        return Opened::NotRegular;
     archive_fd_.reset(openat(dir_fd_.get(), name_.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!archive_fd_) {

@@ -183,11 +183,19 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
     // Exit status 1 is a warning (such as an empty archive); from 2 on,
     // unzip could not read the archive.
     const bool read = status.exit_code >= 0 && status.exit_code < 2;
-    if (read && !facts->whole) {
-        report_failure("listing", archive,
-                       "its listing in '" + listing.path() + "' was cut short" +
-                           (facts->cut_error ? std::string(": ") + std::strerror(facts->cut_error)
-                                             : std::string()));
+    // Room for the listing may have come free again since unzip met a full
+    // disk: the archive's own member count is what tells a whole listing.
+    unsigned long long members = 0;
+    const bool counted = read && zip_member_count(job.archive_fd(), &members);
+    const bool all_listed = !counted || members == static_cast<unsigned long long>(facts->lines);
+    if (read && (!facts->whole || !all_listed)) {
+        std::string why = "its listing in '" + listing.path() + "' was cut short";
+        if (facts->cut_error != 0)
+            why += std::string(": ") + std::strerror(facts->cut_error);
+        else if (!all_listed)
+            why += ": it names " + std::to_string(facts->lines) + " of " + std::to_string(members) +
+                   " members";
+        report_failure("listing", archive, why);
         trace("LEAVING[6] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }

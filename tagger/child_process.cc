@@ -5,7 +5,7 @@
 // The price is discipline on the child's side: everything it needs is made
 // before vfork, and become_child makes only async-signal-safe system calls
 // (sigaction, sigprocmask, setsid, dup2, setrlimit, setgroups, setgid,
-// setuid, execve, _exit), writes nothing of the parent's but the start
+// setuid, prctl, getppid, execve, _exit), writes nothing of the parent's but the start
 // error, and never returns. All signals are blocked across vfork, so no
 // handler of the tagger's can run in the child.
 #include "child_process.h"
@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,6 +40,7 @@ struct PreparedChild {
     rlimit size_limit;
     const sigset_t *signal_mask; // the parent's mask before all were blocked
     volatile int *start_error;
+    pid_t parent;
 };
 
 bool become_user(uid_t uid, gid_t gid) {
@@ -71,6 +73,13 @@ bool become_user(uid_t uid, gid_t gid) {
     }
     if (ready && c.switch_user)
         ready = become_user(c.uid, c.gid);
+#ifdef PR_SET_PDEATHSIG
+    // A child that outlived a killed tagger would go on changing an archive
+    // that nobody holds any more; zip removes its temporary file on
+    // SIGTERM. Set after the credentials, which clear it.
+    if (ready)
+        ready = prctl(PR_SET_PDEATHSIG, SIGTERM) == 0 && getppid() == c.parent;
+#endif
     if (ready) {
         sigprocmask(SIG_SETMASK, c.signal_mask, nullptr);
         execve(c.program, c.argv, environ);
@@ -147,7 +156,8 @@ ChildStatus run_child(const ChildStart &start) {
                         start.file_size_limit >= 0,
                         size_limit_for(start.file_size_limit),
                         &parent_mask,
-                        &start_error};
+                        &start_error,
+                        getpid()};
 
     // Anything still buffered would otherwise be written after the child's
     // own output, or twice.

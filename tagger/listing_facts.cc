@@ -79,6 +79,66 @@ bool no_room_after(int fd, long long size, int *error) {
     return errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
 }
 
+namespace {
+
+unsigned long long little_endian(const unsigned char *bytes, int n) {
+    unsigned long long value = 0;
+    for (int i = n - 1; i >= 0; --i)
+        value = value << 8 | bytes[i];
+    return value;
+}
+
+bool read_at(int fd, unsigned char *buffer, std::size_t n, long long offset) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t got =
+            pread(fd, buffer + done, n - done, offset + static_cast<long long>(done));
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+} // namespace
+
+bool zip_member_count(int fd, unsigned long long *count) {
+    constexpr long long kRecord = 22; // the end record without its comment
+    constexpr long long kLongestComment = 65535;
+    const long long size = lseek(fd, 0, SEEK_END);
+    if (size < kRecord)
+        return false;
+    const long long tail = size < kRecord + kLongestComment ? size : kRecord + kLongestComment;
+    std::string bytes(static_cast<std::size_t>(tail), '\0');
+    unsigned char *data = reinterpret_cast<unsigned char *>(bytes.data());
+    if (!read_at(fd, data, bytes.size(), size - tail))
+        return false;
+    // The record whose comment reaches exactly to the end of the file, as
+    // unzip finds it.
+    for (long long at = tail - kRecord; at >= 0; --at) {
+        const unsigned char *record = data + at;
+        if (record[0] != 'P' || record[1] != 'K' || record[2] != 5 || record[3] != 6 ||
+            at + kRecord + static_cast<long long>(little_endian(record + 20, 2)) != tail)
+            continue;
+        *count = little_endian(record + 10, 2);
+        if (*count != 0xFFFF)
+            return true;
+        // ZIP64: a locator just before the record points at the ZIP64 end
+        // record, which holds the count in eight bytes.
+        unsigned char locator[20], zip64[40];
+        const long long locator_at = size - tail + at - 20;
+        if (locator_at < 0 || !read_at(fd, locator, sizeof locator, locator_at) ||
+            little_endian(locator, 4) != 0x07064b50)
+            return true;
+        const long long zip64_at = static_cast<long long>(little_endian(locator + 8, 8));
+        if (!read_at(fd, zip64, sizeof zip64, zip64_at) || little_endian(zip64, 4) != 0x06064b50)
+            return false;
+        *count = little_endian(zip64 + 32, 8);
+        return true;
+    }
+    return false;
+}
+
 ListingFacts read_listing_facts(int fd) {
     ListingFacts facts;
     std::string line;

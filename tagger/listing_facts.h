@@ -29,3 +29,9 @@ bool parse_member_line(std::string_view line, unsigned long long *length, std::s
 // True when writing one more byte at `size` into `fd` fails for want of
 // room (*error set); the file is left `size` bytes long.
 bool no_room_after(int fd, long long size, int *error);
+
+// The number of members that the ZIP archive in `fd` says it holds, from
+// its end-of-central-directory record (or the ZIP64 one it points to): the
+// number of lines a whole listing has. Returns false when the record
+// cannot be found where a ZIP archive has it (unzip then judges).
+bool zip_member_count(int fd, unsigned long long *count);

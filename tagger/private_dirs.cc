@@ -89,6 +89,12 @@ void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
         return;
     if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return;
+    // A lock file's holder removes it before letting it go, and a new one
+    // may be in its place by now: only what was locked is removed.
+    struct stat at_name;
+    if (fstatat(dir_fd, name, &at_name, AT_SYMLINK_NOFOLLOW) != 0 || at_name.st_dev != st.st_dev ||
+        at_name.st_ino != st.st_ino)
+        return;
     if (directory)
         remove_private_directory(dir_fd, name, fd.get());
     else

@@ -168,6 +168,37 @@ TEST_F(Limits, FullTemporaryDirectoryGivesTheArchiveUp) {
     expect_untouched(a, before, true);
 }
 
+// A listing cut short by a full temporary directory at the end of a line,
+// after which room comes free again (another run removed its files): the
+// archive's own member count shows the cut.
+TEST_F(Limits, ListingCutAtALineEndIsFoundByTheMemberCount) {
+    SmallFileSystem tmp(kTmpDir, "256k");
+    if (!tmp.mounted())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
+    // Names of five characters make each listing line 64 bytes long, so a
+    // page holds 64 whole lines; FILE_ID.DIZ comes after them.
+    std::vector<Member> members;
+    for (int i = 0; i < 100; ++i)
+        members.push_back({"m" + std::to_string(1000 + i), "x\n"});
+    members.push_back({"FILE_ID.DIZ", "Cool tool\r\n"});
+    const std::string a = upload("many.zip");
+    make_zip(a, members);
+    const std::string before = read_file(a);
+    fs::remove(kUnzip);
+    write_file(kUnzip, "#!/bin/sh\n'" + std::string(E2E_SYSTEM_UNZIP) +
+                           "' \"$@\"; status=$?\n[ \"$1\" = -vqq ] && rm -f '" + kTmpDir +
+                           "/filler'\nexit $status\n");
+    fs::permissions(kUnzip, fs::perms::owner_all);
+    tmp.fill_leaving(4096);
+    RunResult result = run_tagger({"-v", a});
+    EXPECT_EQ(mask_temp_names(result.out),
+              verbose_run(a + ": error!\nvelmotag: listing '" + a + "': its listing in '" +
+                              kTmpDir +
+                              "/rt_filelist_XXXXXX' was cut short: it names 64 of 101 members\n",
+                          0));
+    expect_untouched(a, before, true);
+}
+
 // An upload file system without room for zip's rewrites: found before the
 // first write, for an ordinary archive and for one tagged in a working
 // copy.
