@@ -2,6 +2,7 @@
 
 #include "report.h"
 #include "settings.h"
+#include "temporary_file.h"
 #include "text.h"
 
 #include <cstring>
@@ -45,17 +46,7 @@ int scan_listing(std::FILE *listing) {
 namespace {
 
 std::FILE *open_listing(const char *listing_path, int listing_fd) {
-    if (listing_fd < 0)
-        return std::fopen(listing_path, "r");
-    if (lseek(listing_fd, 0, SEEK_SET) < 0)
-        return nullptr;
-    const int copy = fcntl(listing_fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0)
-        return nullptr;
-    std::FILE *listing = fdopen(copy, "r");
-    if (!listing)
-        close(copy);
-    return listing;
+    return listing_fd < 0 ? std::fopen(listing_path, "r") : read_from_start(listing_fd);
 }
 
 } // namespace

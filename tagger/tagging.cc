@@ -4,6 +4,7 @@
 #include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"
+#include "temporary_file.h"
 #include "text.h"
 
 #include <cerrno>
@@ -120,22 +121,6 @@ std::string refusal_text(int error) {
     }
 }
 
-std::FILE *read_description(int fd) {
-    if (fd < 0) {
-        errno = EBADF;
-        return nullptr;
-    }
-    if (lseek(fd, 0, SEEK_SET) < 0)
-        return nullptr;
-    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0)
-        return nullptr;
-    std::FILE *in = fdopen(copy, "rb");
-    if (!in)
-        close(copy);
-    return in;
-}
-
 // Lets the directory go on every way out of copy_and_tag.
 class DirectoryUnlock {
   public:
@@ -205,7 +190,7 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     const bool path_fits = description_output_path(archive, member, &output_path);
     trace(" copy_and_tag() 2\n");
 
-    std::FILE *in = read_description(description_fd);
+    std::FILE *in = read_from_start(description_fd);
     if (!in) {
         report_open_error("error\n%s: opening '%s': %s", description_path);
         trace("LEAVING[1] copy_and_tag( %s, %s )\n", archive, description_path);

@@ -2,6 +2,7 @@
 
 #include "fixed_paths.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,10 +30,14 @@ bool TemporaryFile::give_to(const ChildCredentials &credentials) {
     return fchown(fd_.get(), credentials.uid, credentials.gid) == 0;
 }
 
-std::FILE *TemporaryFile::read_stream() const {
-    if (lseek(fd_.get(), 0, SEEK_SET) < 0)
+std::FILE *read_from_start(int fd) {
+    if (fd < 0) {
+        errno = EBADF;
         return nullptr;
-    const int copy = fcntl(fd_.get(), F_DUPFD_CLOEXEC, 3);
+    }
+    if (lseek(fd, 0, SEEK_SET) < 0)
+        return nullptr;
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     if (copy < 0)
         return nullptr;
     std::FILE *stream = fdopen(copy, "rb");

@@ -13,6 +13,11 @@
 #include <cstdio>
 #include <string>
 
+// A stream reading the file open at `fd` from its start, through a
+// descriptor of its own (closed with the stream, by the caller); null
+// (errno set) on failure, EBADF for a negative `fd`.
+std::FILE *read_from_start(int fd);
+
 class TemporaryFile {
   public:
     TemporaryFile() = default;
@@ -30,10 +35,6 @@ class TemporaryFile {
     // Hands the file to the user a child runs as, so that the child can
     // write it by name. Returns false (errno set) on failure.
     bool give_to(const ChildCredentials &credentials);
-
-    // A stream reading the file from its start, to be closed by the
-    // caller; null (errno set) on failure.
-    std::FILE *read_stream() const;
 
   private:
     std::string path_;
