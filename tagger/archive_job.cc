@@ -27,7 +27,8 @@ bool ArchiveJob::open_directory() {
     return true;
 }
 
-ArchiveJob::Opened ArchiveJob::open_archive() {
+// What the name holds now: opened, checked, and whom its archivers run as.
+ArchiveJob::Opened ArchiveJob::open_at_name() {
     // Opening a device can do something by itself; anything but a regular
     // file is refused before it is opened.
     struct stat at_name;
@@ -37,17 +38,18 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
         return Opened::NotRegular;
     archive_fd_.reset(openat(dir_fd_.get(), name_.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!archive_fd_) {
-        if (errno == ELOOP)
-            return Opened::NotRegular;
-        return Opened::Missing;
-    }
+    if (!archive_fd_)
+        return errno == ELOOP ? Opened::NotRegular : Opened::Missing;
     if (fstat(archive_fd_.get(), &archive_stat_) != 0)
         return Opened::Missing;
     if (!S_ISREG(archive_stat_.st_mode) || name_.empty())
         return Opened::NotRegular;
-    if (!decide_credentials())
-        return Opened::Unsafe;
+    return decide_credentials() ? Opened::Yes : Opened::Unsafe;
+}
+
+ArchiveJob::Opened ArchiveJob::open_archive() {
+    if (const Opened opened = open_at_name(); opened != Opened::Yes)
+        return opened;
     switch (lock_.acquire(dir_fd_.get(), name_)) {
     case LockOutcome::Held:
         break;
@@ -61,15 +63,7 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
     }
     // Another run may have replaced the archive while this one waited for
     // the lock: go on with what the name holds now.
-    if (!unchanged()) {
-        archive_fd_.reset(openat(dir_fd_.get(), name_.c_str(),
-                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!archive_fd_ || fstat(archive_fd_.get(), &archive_stat_) != 0)
-            return Opened::Missing;
-        if (!S_ISREG(archive_stat_.st_mode))
-            return Opened::NotRegular;
-    }
-    return Opened::Yes;
+    return unchanged() ? Opened::Yes : open_at_name();
 }
 
 bool ArchiveJob::decide_credentials() {

@@ -65,6 +65,7 @@ class ArchiveJob {
     const ChildCredentials &credentials() const { return credentials_; }
 
   private:
+    Opened open_at_name();
     bool decide_credentials();
 
     std::string path_;

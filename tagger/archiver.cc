@@ -25,22 +25,14 @@ struct ArchiverRun {
     long long file_size_limit;
 };
 
-ChildStatus not_started(int error) {
-    ChildStatus status;
-    status.start_error = error;
-    return status;
-}
-
 // In siteop mode the child writes the listing or description through the
 // tagger's own descriptor of it, and reads the comment through one the
 // tagger opened; in the other modes the shell line's redirections open them.
 ChildStatus run_archiver(const ArchiverRun &run) {
     const ArchiverCall call{run.op, run.archive, run.file};
-    if (stop_requested()) {
-        ChildStatus stopped;
-        stopped.stopped = true;
-        return stopped;
-    }
+    // Before the echo: a line that is not run is not shown.
+    if (stop_requested())
+        return ChildStatus::not_started_for_stop();
     if (!settings.siteop) {
         const std::string line = shell_command(call);
         echo_command(line.c_str());
@@ -56,12 +48,12 @@ ChildStatus run_archiver(const ArchiverRun &run) {
     if (!direct.stdin_path.empty()) {
         input.reset(open(direct.stdin_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (!input)
-            return not_started(errno);
+            return ChildStatus::start_failed(errno);
         start.stdin_fd = input.get();
     }
     if (!direct.stdout_path.empty()) {
         if (ftruncate(run.output_fd, 0) != 0)
-            return not_started(errno);
+            return ChildStatus::start_failed(errno);
         start.stdout_fd = run.output_fd;
     }
     return run_child(start);
@@ -71,7 +63,7 @@ ChildStatus run_unzip(ArchiverOp op, const ArchiveJob &job, const TemporaryFile 
                       long long file_size_limit) {
     const UnzipAlias alias(job.path());
     if (alias.name().empty())
-        return not_started(errno);
+        return ChildStatus::start_failed(errno);
     return run_archiver(
         {op, alias.name(), output.path(), output.fd(), job.credentials(), file_size_limit});
 }

@@ -111,22 +111,13 @@ ChildStatus status_of(int wait_status) {
     return status;
 }
 
-ChildStatus start_failure(int error) {
-    ChildStatus status;
-    status.start_error = error;
-    return status;
-}
-
 } // namespace
 
 ChildStatus run_child(const ChildStart &start) {
-    if (stop_requested()) {
-        ChildStatus stopped;
-        stopped.stopped = true;
-        return stopped;
-    }
+    if (stop_requested())
+        return ChildStatus::not_started_for_stop();
     if (start.argv.empty())
-        return start_failure(EINVAL);
+        return ChildStatus::start_failed(EINVAL);
     std::vector<char *> argv;
     for (const std::string &arg : start.argv)
         argv.push_back(const_cast<char *>(arg.c_str()));
@@ -139,7 +130,7 @@ ChildStatus run_child(const ChildStart &start) {
         if (!null_input)
             null_input.reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
         if (!null_input)
-            return start_failure(errno);
+            return ChildStatus::start_failed(errno);
         stdin_fd = null_input.get();
     }
 
@@ -176,7 +167,7 @@ ChildStatus run_child(const ChildStart &start) {
 
     ChildStatus status;
     if (pid < 0) {
-        status = start_failure(vfork_error);
+        status = ChildStatus::start_failed(vfork_error);
     } else {
         int wait_status = 0;
         pid_t waited;
@@ -184,11 +175,11 @@ ChildStatus run_child(const ChildStart &start) {
         }
         // The child has exec'd or exited by now, so start_error is final.
         if (start_error != 0)
-            status = start_failure(start_error);
+            status = ChildStatus::start_failed(start_error);
         else if (waited == pid)
             status = status_of(wait_status);
         else
-            status = start_failure(errno);
+            status = ChildStatus::start_failed(errno);
     }
     sigaction(SIGQUIT, &saved_quit, nullptr);
     return status;

@@ -35,6 +35,19 @@ struct ChildStatus {
     bool stopped = false; // not started: the tagger was told to stop
 
     bool succeeded() const { return exit_code == 0; }
+
+    // A child that could not be started for `error`, and one that was not
+    // started because the tagger is stopping.
+    static ChildStatus start_failed(int error) {
+        ChildStatus status;
+        status.start_error = error;
+        return status;
+    }
+    static ChildStatus not_started_for_stop() {
+        ChildStatus status;
+        status.stopped = true;
+        return status;
+    }
 };
 
 // Starts `start` and waits for it. While it runs, SIGQUIT is ignored (as

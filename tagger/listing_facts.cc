@@ -36,19 +36,8 @@ bool all_digits(std::string_view field) {
     return true;
 }
 
-void take_line(std::string_view line, ListingFacts *facts) {
-    ++facts->lines;
-    unsigned long long length;
-    std::string_view name;
-    if (parse_member_line(line, &length, &name) && name.size() == kDescriptionName.size() &&
-        strncasecmp(name.data(), kDescriptionName.data(), name.size()) == 0) {
-        facts->description_listed = true;
-        facts->description_bytes += length;
-    }
-}
-
-} // namespace
-
+// Splits one listing line (without its line feed). Returns false for a line
+// that is not a member line.
 bool parse_member_line(std::string_view line, unsigned long long *length, std::string_view *name) {
     std::size_t at = 0;
     std::string_view fields[7];
@@ -66,6 +55,8 @@ bool parse_member_line(std::string_view line, unsigned long long *length, std::s
     return true;
 }
 
+// True when writing one more byte at `size` into `fd` fails for want of
+// room (*error set); the file is left `size` bytes long.
 bool no_room_after(int fd, long long size, int *error) {
     const char byte = 0;
     if (pwrite(fd, &byte, 1, size) == 1) {
@@ -79,7 +70,16 @@ bool no_room_after(int fd, long long size, int *error) {
     return errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
 }
 
-namespace {
+void take_line(std::string_view line, ListingFacts *facts) {
+    ++facts->lines;
+    unsigned long long length;
+    std::string_view name;
+    if (parse_member_line(line, &length, &name) && name.size() == kDescriptionName.size() &&
+        strncasecmp(name.data(), kDescriptionName.data(), name.size()) == 0) {
+        facts->description_listed = true;
+        facts->description_bytes += length;
+    }
+}
 
 unsigned long long little_endian(const unsigned char *bytes, int n) {
     unsigned long long value = 0;

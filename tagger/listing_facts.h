@@ -22,14 +22,6 @@ struct ListingFacts {
 // listing's end (and cutting it off again).
 ListingFacts read_listing_facts(int fd);
 
-// Splits one listing line (without its line feed). Returns false for a line
-// that is not a member line.
-bool parse_member_line(std::string_view line, unsigned long long *length, std::string_view *name);
-
-// True when writing one more byte at `size` into `fd` fails for want of
-// room (*error set); the file is left `size` bytes long.
-bool no_room_after(int fd, long long size, int *error);
-
 // The number of members that the ZIP archive in `fd` says it holds, from
 // its end-of-central-directory record (or the ZIP64 one it points to): the
 // number of lines a whole listing has. Returns false when the record

@@ -64,12 +64,6 @@ bool same_file(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-} // namespace
-
-LockOutcome lock_exclusive(int fd) {
-    return lock_until(fd, wait_deadline());
-}
-
 std::string archive_lock_name(const std::string &archive_name) {
     // FNV-1a: stable across runs and builds, and enough to tell the names
     // of one directory apart.
@@ -81,6 +75,12 @@ std::string archive_lock_name(const std::string &archive_name) {
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
     return std::string(".velmotag_lock_") + hex;
+}
+
+} // namespace
+
+LockOutcome lock_exclusive(int fd) {
+    return lock_until(fd, wait_deadline());
 }
 
 LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name) {

@@ -45,9 +45,6 @@ class ArchiveLock {
     UniqueFd fd_;
 };
 
-// The name of the lock file of `archive_name`.
-std::string archive_lock_name(const std::string &archive_name);
-
 // The lock of a directory: flock on the directory itself.
 class DirectoryLock {
   public:

@@ -29,12 +29,12 @@ namespace {
 // from taking an entry it catches in between for a leftover.
 constexpr time_t kMinimumAgeSeconds = 2;
 
-const LeftoverKind *kind_of(const char *name, const LeftoverKind *kinds, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t prefix = std::strlen(kinds[i].prefix);
-        if (std::strncmp(name, kinds[i].prefix, prefix) == 0 &&
-            std::strlen(name) == prefix + kinds[i].suffix_length)
-            return &kinds[i];
+const LeftoverKind *kind_of(const char *name, std::span<const LeftoverKind> kinds) {
+    for (const LeftoverKind &kind : kinds) {
+        const std::size_t prefix = std::strlen(kind.prefix);
+        if (std::strncmp(name, kind.prefix, prefix) == 0 &&
+            std::strlen(name) == prefix + kind.suffix_length)
+            return &kind;
     }
     return nullptr;
 }
@@ -163,13 +163,13 @@ void remove_private_directory(int parent_fd, const std::string &name, int fd) {
     unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR);
 }
 
-void remove_leftovers_once(int dir_fd, const LeftoverKind *kinds, std::size_t kind_count) {
+void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds) {
     static std::set<std::pair<dev_t, ino_t>> done;
     struct stat st;
     if (fstat(dir_fd, &st) != 0 || !done.insert({st.st_dev, st.st_ino}).second)
         return;
     for (const std::string &name : entry_names(dir_fd)) {
-        if (const LeftoverKind *kind = kind_of(name.c_str(), kinds, kind_count))
+        if (const LeftoverKind *kind = kind_of(name.c_str(), kinds))
             remove_if_stale(dir_fd, name.c_str(), *kind);
     }
 }

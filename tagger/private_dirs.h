@@ -10,6 +10,7 @@
 #include "unique_fd.h"
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 // Makes a new directory, mode 0700, named `prefix` and six random letters
@@ -43,10 +44,4 @@ extern const LeftoverKind kTmpDirLeftovers[3];
 // first time it is called for that directory in this run; later calls for
 // the same directory do nothing. Failures are not reported: a leftover that
 // cannot be removed now is tried again by a later run.
-template <std::size_t N> void remove_leftovers_once(int dir_fd, const LeftoverKind (&kinds)[N]);
-
-void remove_leftovers_once(int dir_fd, const LeftoverKind *kinds, std::size_t kind_count);
-
-template <std::size_t N> void remove_leftovers_once(int dir_fd, const LeftoverKind (&kinds)[N]) {
-    remove_leftovers_once(dir_fd, kinds, N);
-}
+void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds);
