@@ -3,6 +3,8 @@
 # Builds one GoogleTest program into build/tests/bin and registers each of
 # its cases with CTest. Cases that share an on-disk fixture (the tagger's
 # test site, say) name it with LOCK so that ctest -j never runs them at once.
+# Parameter values stay out of the case names (NO_PRETTY_VALUES): a const
+# char * parameter would print as its address, which changes every build.
 function(velmo_add_gtest name)
     cmake_parse_arguments(ARG "" "LOCK" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
@@ -12,5 +14,5 @@ function(velmo_add_gtest name)
     if(ARG_LOCK)
         set(props PROPERTIES RESOURCE_LOCK ${ARG_LOCK})
     endif()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 ${props})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES ${props})
 endfunction()
