@@ -1,6 +1,6 @@
 #include "archive_alias.h"
 
-#include "command_line.h"
+#include "archiver_commands.h"
 #include "fixed_paths.h"
 #include "private_dirs.h"
 
@@ -13,12 +13,6 @@ namespace {
 constexpr char kAliasName[] = "archive.zip";
 
 } // namespace
-
-bool zip_would_extend(const std::string &path) {
-    std::size_t slash = path.rfind('/');
-    std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    return path.find('.', base) == std::string::npos;
-}
 
 UnzipAlias::UnzipAlias(const std::string &archive) : name_(archive) {
     if (!unzip_would_expand(name_))

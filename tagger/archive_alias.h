@@ -1,14 +1,15 @@
 // The names under which an archive is handed to the Info-ZIP programs when
 // its own name would make them touch another file.
 //
-// unzip expands * ? [ ] (and takes \ for an escape) in its archive
-// argument, so an upload named "*.zip" would make it read every archive
-// beside it: such an archive is handed to unzip as a link with a plain
-// name, archive.zip, in a private directory in TMP_DIR. zip adds ".zip" to
-// a name without an extension, so an upload named "readme" would make it
+// unzip expands * ? [ ] and takes \ for an escape in its archive argument,
+// so an upload named "*.zip" would make it read every archive beside it:
+// such an archive is handed to unzip as a link with a plain name,
+// archive.zip, in a private directory in TMP_DIR. zip adds ".zip" to a
+// name without an extension, so an upload named "readme" would make it
 // write "readme.zip": such an archive is tagged in a working copy (see
-// archive_change.h).
-#pragma once
+// archive_change.h). Both checks are in archiver_commands.h.
+#ifndef VELMO_TAGGER_ARCHIVE_ALIAS_H
+#define VELMO_TAGGER_ARCHIVE_ALIAS_H
 
 #include "unique_fd.h"
 
@@ -34,5 +35,4 @@ class UnzipAlias {
     UniqueFd dir_fd_;
 };
 
-// True when zip would add ".zip" to `path`: its last component has no dot.
-bool zip_would_extend(const std::string &path);
+#endif

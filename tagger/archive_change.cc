@@ -1,6 +1,6 @@
 #include "archive_change.h"
 
-#include "archive_alias.h"
+#include "archiver_commands.h"
 
 #include "fixed_paths.h"
 #include "private_dirs.h"

@@ -18,7 +18,8 @@
 // instead; zip works on the copy, which is renamed over the upload once
 // every step has succeeded. Until then the upload is never touched, so even
 // a run killed outright leaves it whole.
-#pragma once
+#ifndef VELMO_TAGGER_ARCHIVE_CHANGE_H
+#define VELMO_TAGGER_ARCHIVE_CHANGE_H
 
 #include "archive_job.h"
 #include "locks.h"
@@ -82,3 +83,5 @@ class ArchiveChange {
     bool begun_ = false;
     bool finished_ = false;
 };
+
+#endif

@@ -3,7 +3,8 @@
 // once opened, a descriptor of the archive itself and its lock. The
 // tagger's own file operations on the upload go through these descriptors
 // and the *at calls, never through the path again.
-#pragma once
+#ifndef VELMO_TAGGER_ARCHIVE_JOB_H
+#define VELMO_TAGGER_ARCHIVE_JOB_H
 
 #include "child_process.h"
 #include "locks.h"
@@ -80,3 +81,5 @@ class ArchiveJob {
     ArchiveLock lock_;
     ChildCredentials credentials_;
 };
+
+#endif

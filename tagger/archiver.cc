@@ -1,7 +1,7 @@
 #include "archiver.h"
 
 #include "archive_alias.h"
-#include "command_line.h"
+#include "archiver_commands.h"
 #include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"

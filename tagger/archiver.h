@@ -1,7 +1,8 @@
 // The archiver operations as the pipeline uses them: each starts one Info-ZIP
 // program for the archive of a job (through the shell, or directly in siteop
 // mode), waits for it, checks what it did, and reports a failure by mode.
-#pragma once
+#ifndef VELMO_TAGGER_ARCHIVER_H
+#define VELMO_TAGGER_ARCHIVER_H
 
 #include "archive_change.h"
 #include "archive_job.h"
@@ -46,3 +47,5 @@ ChildStatus store_description(const ArchiveJob &job, const ArchiveChange &change
 // site's info file, stopping at the first that fails. Returns 0 when both
 // succeeded, 1 otherwise (reported). REQUIRES: change.begin() succeeded.
 int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change);
+
+#endif

@@ -4,7 +4,8 @@
 // no key press reaches it and it can never prompt on the terminal; it gets
 // the default dispositions of every signal, and, when asked, another user's
 // credentials and a limit on the size of the files it writes.
-#pragma once
+#ifndef VELMO_TAGGER_CHILD_PROCESS_H
+#define VELMO_TAGGER_CHILD_PROCESS_H
 
 #include <string>
 #include <sys/types.h>
@@ -68,3 +69,5 @@ enum class Archiver { Unzip, Zip };
 // page (DIAGNOSTICS), the shell's own 126 and 127, a signal, or a start
 // that failed.
 std::string describe_status(const ChildStatus &status, Archiver program);
+
+#endif

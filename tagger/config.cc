@@ -5,6 +5,7 @@
 // line is indented or uses a tab between key and value.
 #include "config.h"
 
+#include "file_ptr.h"
 #include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"
@@ -15,8 +16,6 @@
 #include <strings.h>
 
 namespace {
-
-constexpr std::size_t kLineBuffer = 1024;
 
 void add_keyword(char *value, const char *conf_path) {
     if (char *blank = std::strchr(value, ' '))
@@ -63,19 +62,18 @@ void read_config_stream(std::FILE *conf, const char *conf_path) {
 int read_datafile() {
     trace("BEGIN read_datafile()\n");
     char path[kLineBuffer];
-    std::FILE *conf = nullptr;
+    velmo::FilePtr conf;
     if (std::snprintf(path, sizeof path, "%s/velmotag.conf", CONF_DIR) >=
         static_cast<int>(sizeof path))
         errno = ENAMETOOLONG;
     else
-        conf = std::fopen(path, "r");
+        conf = velmo::open_file(path, "r");
     if (!conf) {
         report_open_error("error!\n%s: Error opening '%s': %s\n", path);
         trace("LEAVING[1] read_datafile()\n");
         return 1;
     }
-    read_config_stream(conf, path);
-    std::fclose(conf);
+    read_config_stream(conf.get(), path);
     trace("LEAVING read_datafile()\n");
     return 0;
 }

@@ -1,6 +1,7 @@
 // The site's settings file, CONF_DIR/velmotag.conf: keywords that mark an
 // archive already tagged, the tag line, and the info and comment file names.
-#pragma once
+#ifndef VELMO_TAGGER_CONFIG_H
+#define VELMO_TAGGER_CONFIG_H
 
 #include <cstdio>
 
@@ -15,3 +16,5 @@ void read_config_stream(std::FILE *conf, const char *conf_path);
 
 // Applies one configuration line (edited in place) to `settings`.
 void apply_config_line(char *line, const char *conf_path);
+
+#endif

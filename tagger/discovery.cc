@@ -12,9 +12,6 @@
 
 namespace {
 
-constexpr std::size_t kChunkBuffer = 1024;
-constexpr char kDescriptionName[] = "FILE_ID.DIZ";
-
 // Copies the rightmost description name in the chunk into diz_name, in the
 // chunk's own letter case. A name split across two chunks is not found.
 void find_description_name(const char *chunk) {
@@ -28,7 +25,7 @@ void find_description_name(const char *chunk) {
 } // namespace
 
 int scan_listing(std::FILE *listing) {
-    char chunk[kChunkBuffer];
+    char chunk[kLineBuffer];
     while (std::fgets(chunk, sizeof chunk, listing)) {
         find_description_name(chunk);
         str_upper(chunk);
@@ -45,8 +42,8 @@ int scan_listing(std::FILE *listing) {
 
 namespace {
 
-std::FILE *open_listing(const char *listing_path, int listing_fd) {
-    return listing_fd < 0 ? std::fopen(listing_path, "r") : read_from_start(listing_fd);
+velmo::FilePtr open_listing(const char *listing_path, int listing_fd) {
+    return listing_fd < 0 ? velmo::open_file(listing_path, "r") : read_from_start(listing_fd);
 }
 
 } // namespace
@@ -58,14 +55,14 @@ int get_dizname(const char *listing_path) {
 int get_dizname(const char *listing_path, int listing_fd) {
     trace("BEGIN get_dizname( %s )\n", listing_path);
     settings.diz_name[0] = '\0';
-    std::FILE *listing = open_listing(listing_path, listing_fd);
+    velmo::FilePtr listing = open_listing(listing_path, listing_fd);
     if (!listing) {
         report_open_error("error!\n%s: opening '%s': %s\n", listing_path);
         trace("LEAVING[1] get_dizname( %s )\n", listing_path);
         return kListingRejected;
     }
-    int result = scan_listing(listing);
-    std::fclose(listing);
+    int result = scan_listing(listing.get());
+    listing.reset();
     if (result == kListingRejected) {
         trace("LEAVING[2] get_dizname( %s )\n", listing_path);
         return result;

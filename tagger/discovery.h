@@ -1,6 +1,7 @@
 // Finding the description member in an archive's listing, and the keywords
 // that mark an archive already tagged.
-#pragma once
+#ifndef VELMO_TAGGER_DISCOVERY_H
+#define VELMO_TAGGER_DISCOVERY_H
 
 #include <cstdio>
 
@@ -24,3 +25,5 @@ int get_dizname(const char *listing_path, int listing_fd);
 // Returns kListingRejected at the first keyword (reported in verbose mode),
 // else kHasDescription or kNoDescription. Does not close `listing`.
 int scan_listing(std::FILE *listing);
+
+#endif

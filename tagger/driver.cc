@@ -141,7 +141,6 @@ void usage() {
 
 int velmotag_main(int argc, char **argv) {
     ensure_standard_descriptors();
-    settings.progname = "velmotag";
     if (argc <= 1)
         usage();
     for (int i = 1; i < argc; ++i) {

@@ -4,7 +4,8 @@
 // VELMOTAG_UNZIP_PATH, VELMOTAG_ZIP_PATH, VELMOTAG_TMP_DIR,
 // VELMOTAG_DIZ_MAX and VELMOTAG_LOCK_WAIT); the product uses the site's
 // hidden tool directory, /tmp, 65,536 bytes and 5 seconds.
-#pragma once
+#ifndef VELMO_TAGGER_FIXED_PATHS_H
+#define VELMO_TAGGER_FIXED_PATHS_H
 
 extern const char *const CONF_DIR;
 extern const char *const UNZIP_PATH;
@@ -18,3 +19,5 @@ extern const long long DIZ_MAX;
 // How long a run waits for a lock that another run holds before it gives
 // the archive up as busy.
 extern const int LOCK_WAIT_SECONDS;
+
+#endif

@@ -1,5 +1,7 @@
 #include "listing_facts.h"
 
+#include "description_name.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -7,8 +9,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr std::string_view kDescriptionName = "FILE_ID.DIZ";
 
 bool is_blank(char c) {
     return c == ' ' || c == '\t';
@@ -74,8 +74,8 @@ void take_line(std::string_view line, ListingFacts *facts) {
     ++facts->lines;
     unsigned long long length;
     std::string_view name;
-    if (parse_member_line(line, &length, &name) && name.size() == kDescriptionName.size() &&
-        strncasecmp(name.data(), kDescriptionName.data(), name.size()) == 0) {
+    if (parse_member_line(line, &length, &name) && name.size() == kDizNameLen &&
+        strncasecmp(name.data(), kDescriptionName, kDizNameLen) == 0) {
         facts->description_listed = true;
         facts->description_bytes += length;
     }

@@ -3,7 +3,8 @@
 // long the description member is. The listing is the output of "unzip -v"
 // with -qq: one line per member, "LENGTH METHOD SIZE CMPR DATE TIME CRC
 // NAME", the name after two blanks.
-#pragma once
+#ifndef VELMO_TAGGER_LISTING_FACTS_H
+#define VELMO_TAGGER_LISTING_FACTS_H
 
 #include <string_view>
 
@@ -27,3 +28,5 @@ ListingFacts read_listing_facts(int fd);
 // number of lines a whole listing has. Returns false when the record
 // cannot be found where a ZIP archive has it (unzip then judges).
 bool zip_member_count(int fd, unsigned long long *count);
+
+#endif

@@ -6,7 +6,8 @@
 // archive at once. Both are flock locks, which end with the process that
 // held them; a lock held by someone else is waited for at most
 // LOCK_WAIT_SECONDS.
-#pragma once
+#ifndef VELMO_TAGGER_LOCKS_H
+#define VELMO_TAGGER_LOCKS_H
 
 #include "unique_fd.h"
 
@@ -61,3 +62,5 @@ class DirectoryLock {
   private:
     int dir_fd_ = -1;
 };
+
+#endif

@@ -65,7 +65,9 @@ void process_zipfile(ArchiveJob &job) {
         trace("LEAVING[8] process_zipfile( %s )\n", archive);
         return;
     }
-    // Printed in quiet mode too, so not through say().
+    // Not through say(), which prints in verbose mode only: "done" is printed
+    // in quiet and -c modes too, one line for each archive tagged; only
+    // siteop mode prints nothing.
     if (!settings.siteop)
         std::printf("done\n");
     ++settings.files_tagged;

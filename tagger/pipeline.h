@@ -1,6 +1,7 @@
 // One archive's way through the tagger: list, scan, extract, tag and store,
 // then comment and info file, all as one change of the archive.
-#pragma once
+#ifndef VELMO_TAGGER_PIPELINE_H
+#define VELMO_TAGGER_PIPELINE_H
 
 #include "archive_job.h"
 
@@ -9,3 +10,5 @@
 // puts it back as it was. Counts the archive in `files_tagged` when it
 // reaches the end, and prints "done" then unless in siteop mode.
 void process_zipfile(ArchiveJob &job);
+
+#endif

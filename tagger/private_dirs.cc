@@ -5,6 +5,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <set>
 #include <string>
 #include <sys/file.h>
@@ -25,6 +26,10 @@ const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File
 
 namespace {
 
+struct DirCloser {
+    void operator()(DIR *dir) const { closedir(dir); }
+};
+
 // A run makes an entry and locks it at once; the pause keeps a later run
 // from taking an entry it catches in between for a leftover.
 constexpr time_t kMinimumAgeSeconds = 2;
@@ -41,20 +46,18 @@ const LeftoverKind *kind_of(const char *name, std::span<const LeftoverKind> kind
 
 std::vector<std::string> entry_names(int dir_fd) {
     std::vector<std::string> names;
-    const int copy = fcntl(dir_fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0)
+    UniqueFd copy(fcntl(dir_fd, F_DUPFD_CLOEXEC, 3));
+    if (!copy)
         return names;
-    DIR *dir = fdopendir(copy);
-    if (!dir) {
-        close(copy);
+    std::unique_ptr<DIR, DirCloser> dir(fdopendir(copy.get()));
+    if (!dir)
         return names;
-    }
-    rewinddir(dir);
-    while (const dirent *entry = readdir(dir)) {
+    copy.release();
+    rewinddir(dir.get());
+    while (const dirent *entry = readdir(dir.get())) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
             names.emplace_back(entry->d_name);
     }
-    closedir(dir);
     return names;
 }
 

@@ -5,7 +5,8 @@
 // directory removes them: an entry of the tagger's own making (by its name,
 // its type and, for directories and lock files, its owner) that no live run
 // holds locked and that is older than a moment.
-#pragma once
+#ifndef VELMO_TAGGER_PRIVATE_DIRS_H
+#define VELMO_TAGGER_PRIVATE_DIRS_H
 
 #include "unique_fd.h"
 
@@ -45,3 +46,5 @@ extern const LeftoverKind kTmpDirLeftovers[3];
 // the same directory do nothing. Failures are not reported: a leftover that
 // cannot be removed now is tried again by a later run.
 void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds);
+
+#endif

@@ -2,7 +2,8 @@
 // verbose mode, errors to the system log in siteop mode, a BEGIN/LEAVING
 // trace in debug mode and an echo of every command line with -c. Each call
 // checks its own mode flag, so callers just say everything that applies.
-#pragma once
+#ifndef VELMO_TAGGER_REPORT_H
+#define VELMO_TAGGER_REPORT_H
 
 #include <string>
 
@@ -44,3 +45,5 @@ void close_system_log();
 // to go back to the real system log.
 using SyslogSink = void (*)(int priority, const char *message);
 void set_syslog_sink(SyslogSink sink);
+
+#endif

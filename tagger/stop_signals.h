@@ -2,7 +2,8 @@
 // and goes on with the step in progress, so that an archive is never left
 // half-changed; the pipeline then starts no further program, rolls the
 // archive back, and the run ends with the summary line and the signal.
-#pragma once
+#ifndef VELMO_TAGGER_STOP_SIGNALS_H
+#define VELMO_TAGGER_STOP_SIGNALS_H
 
 // Installs the tagger's dispositions: SIGTERM, SIGINT and SIGHUP note a stop
 // request (unless the tagger was started with one of them ignored, as by
@@ -23,3 +24,5 @@ bool stop_requested();
 // Ends the process by the first stop signal that arrived, with its default
 // action, as a program killed by it would end. REQUIRES: stop_requested().
 [[noreturn]] void end_by_stop_signal();
+
+#endif

@@ -1,11 +1,13 @@
 #include "tagging.h"
 
 #include "archiver.h"
+#include "file_ptr.h"
 #include "fixed_paths.h"
 #include "report.h"
 #include "settings.h"
 #include "temporary_file.h"
 #include "text.h"
+#include "unique_fd.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,8 +18,6 @@
 
 namespace {
 
-constexpr std::size_t kPathBuffer = 1024;
-constexpr std::size_t kChunkBuffer = 1024;
 constexpr int kMaxIndent = 20;
 
 bool is_line_end(char c) {
@@ -26,7 +26,7 @@ bool is_line_end(char c) {
 
 // Marks a keyword hit; only the first one of the whole description is told.
 void search_keywords(const char *chunk, bool *hit) {
-    char upper[kChunkBuffer];
+    char upper[kLineBuffer];
     std::memcpy(upper, chunk, std::strlen(chunk) + 1);
     str_upper(upper);
     for (int k = 0; k < settings.keyword_count; ++k) {
@@ -58,32 +58,31 @@ int tag_indent(int maxwidth) {
 // user (in a directory that several may write, with the sticky bit) is
 // replaced, so that nobody but its owner and root can change it before zip
 // reads it.
-std::FILE *create_output(const ArchiveJob &job, const char *member) {
+velmo::FilePtr create_output(const ArchiveJob &job, const char *member) {
     const ChildCredentials &who = job.credentials();
     constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = -1;
+    UniqueFd fd;
     for (int attempt = 0; attempt < 3; ++attempt) {
-        fd = openat(job.dir_fd(), member, kFlags | O_CREAT | O_EXCL, 0644);
-        if (fd >= 0 || errno != EEXIST)
+        fd.reset(openat(job.dir_fd(), member, kFlags | O_CREAT | O_EXCL, 0644));
+        if (fd || errno != EEXIST)
             break;
-        fd = openat(job.dir_fd(), member, kFlags);
-        if (fd < 0 && errno == ENOENT)
+        fd.reset(openat(job.dir_fd(), member, kFlags));
+        if (!fd && errno == ENOENT)
             continue;
         struct stat st;
-        if (fd < 0 || !who.switch_user || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        if (!fd || !who.switch_user || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid == who.uid || st.st_nlink > 1)
             break;
-        close(fd);
-        fd = -1;
+        fd.reset();
         if (unlinkat(job.dir_fd(), member, 0) != 0)
             break;
     }
-    if (fd < 0)
+    if (!fd)
         return nullptr;
     struct stat st;
     const struct stat &archive = job.archive_stat();
     int refusal = 0;
-    if (fstat(fd, &st) != 0)
+    if (fstat(fd.get(), &st) != 0)
         refusal = errno;
     else if (!S_ISREG(st.st_mode))
         refusal = EINVAL;
@@ -91,16 +90,17 @@ std::FILE *create_output(const ArchiveJob &job, const char *member) {
         refusal = EMLINK;
     else if (st.st_dev == archive.st_dev && st.st_ino == archive.st_ino)
         refusal = EEXIST;
-    else if (ftruncate(fd, 0) != 0 || (who.switch_user && fchown(fd, who.uid, who.gid) != 0))
+    else if (ftruncate(fd.get(), 0) != 0 ||
+             (who.switch_user && fchown(fd.get(), who.uid, who.gid) != 0))
         refusal = errno;
     if (refusal != 0) {
-        close(fd);
+        fd.reset();
         errno = refusal;
         return nullptr;
     }
-    std::FILE *out = fdopen(fd, "wb");
-    if (!out)
-        close(fd);
+    velmo::FilePtr out(fdopen(fd.get(), "wb"));
+    if (out)
+        fd.release();
     return out;
 }
 
@@ -142,14 +142,14 @@ bool description_output_path(const char *archive, const char *member, std::strin
     out->assign(archive, dir_length);
     *out += '/';
     *out += member;
-    return out->size() < kPathBuffer;
+    return out->size() < kLineBuffer;
 }
 
 RewriteResult rewrite_description(std::FILE *in, std::FILE *out) {
     RewriteResult result{0, false};
     // The chunk, then room for the LF CR appended to it and the terminator.
-    char line[kChunkBuffer + 2];
-    while (std::fgets(line, kChunkBuffer, in)) {
+    char line[kLineBuffer + 2];
+    while (std::fgets(line, kLineBuffer, in)) {
         trace(" copy_and_tag() 5\n");
         int length = static_cast<int>(std::strlen(line));
         if (length - 2 > result.maxwidth)
@@ -185,12 +185,12 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     const char *archive = job.path().c_str();
     trace("BEGIN copy_and_tag( %s, %s )\n", archive, description_path);
     trace(" copy_and_tag() 1\n");
-    const char *member = settings.siteop ? "FILE_ID.DIZ" : settings.diz_name;
+    const char *member = settings.siteop ? kDescriptionName : settings.diz_name;
     std::string output_path;
     const bool path_fits = description_output_path(archive, member, &output_path);
     trace(" copy_and_tag() 2\n");
 
-    std::FILE *in = read_from_start(description_fd);
+    velmo::FilePtr in = read_from_start(description_fd);
     if (!in) {
         report_open_error("error\n%s: opening '%s': %s", description_path);
         trace("LEAVING[1] copy_and_tag( %s, %s )\n", archive, description_path);
@@ -198,7 +198,7 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     }
     trace(" copy_and_tag() 4\n");
     DirectoryUnlock unlock(change);
-    std::FILE *out = nullptr;
+    velmo::FilePtr out;
     if (!path_fits) {
         errno = ENAMETOOLONG;
     } else {
@@ -207,7 +207,6 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
             out = create_output(job, member);
             break;
         case LockOutcome::Busy:
-            std::fclose(in);
             say("busy: another run held its directory for %d seconds\n", LOCK_WAIT_SECONDS);
             log_error("busy '%s': another run held its directory for %d seconds", archive,
                       LOCK_WAIT_SECONDS);
@@ -216,7 +215,6 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
         case LockOutcome::Stopped:
         case LockOutcome::Failed: {
             const int error = errno;
-            std::fclose(in);
             report_failure("locking", job.dir_path().c_str(),
                            error == 0 ? "velmotag is stopping" : std::strerror(error));
             trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
@@ -226,16 +224,15 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     }
     if (!out) {
         report_open_error("error\n%s: opening '%s': %s", output_path.c_str(), refusal_text(errno));
-        std::fclose(in);
         trace("LEAVING[2] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     }
 
-    RewriteResult result = rewrite_description(in, out);
+    RewriteResult result = rewrite_description(in.get(), out.get());
     trace(" copy_and_tag() 10\n");
-    std::fclose(in);
-    bool write_failed = std::ferror(out) != 0;
-    write_failed = std::fclose(out) != 0 || write_failed;
+    in.reset();
+    bool write_failed = std::ferror(out.get()) != 0;
+    write_failed = !velmo::close_checked(out) || write_failed;
 
     if (write_failed) {
         say("error\n%s: writing '%s': %s", settings.progname, output_path.c_str(),

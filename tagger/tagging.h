@@ -1,7 +1,8 @@
 // Rewriting an extracted description beside its archive: new line ends,
 // very short lines dropped, the site's tag line centred under the widest
 // line; then storing it back into the archive.
-#pragma once
+#ifndef VELMO_TAGGER_TAGGING_H
+#define VELMO_TAGGER_TAGGING_H
 
 #include "archive_change.h"
 #include "archive_job.h"
@@ -38,3 +39,5 @@ RewriteResult rewrite_description(std::FILE *in, std::FILE *out);
 // left in place.
 int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description_path,
                  int description_fd);
+
+#endif

@@ -30,18 +30,18 @@ bool TemporaryFile::give_to(const ChildCredentials &credentials) {
     return fchown(fd_.get(), credentials.uid, credentials.gid) == 0;
 }
 
-std::FILE *read_from_start(int fd) {
+velmo::FilePtr read_from_start(int fd) {
     if (fd < 0) {
         errno = EBADF;
         return nullptr;
     }
     if (lseek(fd, 0, SEEK_SET) < 0)
         return nullptr;
-    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    if (copy < 0)
+    UniqueFd copy(fcntl(fd, F_DUPFD_CLOEXEC, 3));
+    if (!copy)
         return nullptr;
-    std::FILE *stream = fdopen(copy, "rb");
-    if (!stream)
-        close(copy);
+    velmo::FilePtr stream(fdopen(copy.get(), "rb"));
+    if (stream)
+        copy.release();
     return stream;
 }

@@ -5,18 +5,19 @@
 // never by its name again, and removed with the object, whatever the
 // archive's outcome. It is locked while in use, so that a later run can
 // tell a file that a killed run left behind (see leftovers.h).
-#pragma once
+#ifndef VELMO_TAGGER_TEMPORARY_FILE_H
+#define VELMO_TAGGER_TEMPORARY_FILE_H
 
 #include "child_process.h"
+#include "file_ptr.h"
 #include "unique_fd.h"
 
-#include <cstdio>
 #include <string>
 
 // A stream reading the file open at `fd` from its start, through a
-// descriptor of its own (closed with the stream, by the caller); null
-// (errno set) on failure, EBADF for a negative `fd`.
-std::FILE *read_from_start(int fd);
+// descriptor of its own that closes with the stream; empty (errno set) on
+// failure, EBADF for a negative `fd`.
+velmo::FilePtr read_from_start(int fd);
 
 class TemporaryFile {
   public:
@@ -40,3 +41,5 @@ class TemporaryFile {
     std::string path_;
     UniqueFd fd_;
 };
+
+#endif

@@ -1,6 +1,7 @@
 // An owned file descriptor: closed when the object goes, so no exit path of
 // the tagger leaks one into the next archive's work or into a child.
-#pragma once
+#ifndef VELMO_TAGGER_UNIQUE_FD_H
+#define VELMO_TAGGER_UNIQUE_FD_H
 
 #include <unistd.h>
 
@@ -36,3 +37,5 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+#endif

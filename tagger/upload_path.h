@@ -5,7 +5,8 @@
 // that what the tagger works in is the directory the resolved path named,
 // whatever is swapped in later; and the owner and mode of every directory
 // on the way are kept, to tell who else could change the path.
-#pragma once
+#ifndef VELMO_TAGGER_UPLOAD_PATH_H
+#define VELMO_TAGGER_UPLOAD_PATH_H
 
 #include "unique_fd.h"
 
@@ -50,3 +51,5 @@ const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid,
 // `gid` (with no other groups) each right in `wanted` (a mask of the owner
 // bits, such as S_IRUSR | S_IXUSR).
 bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, gid_t gid, mode_t wanted);
+
+#endif

@@ -1,5 +1,5 @@
 #include "archive_alias.h"
-#include "command_line.h"
+#include "archiver_commands.h"
 #include "fixed_paths.h"
 #include "settings.h"
 #include "unit_support.h"

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "archiver_commands.h"
 
 #include "fixed_paths.h"
 #include "settings.h"
@@ -58,14 +58,16 @@ std::string shell_command(const ArchiverCall &call) {
     case ArchiverOp::ListContents:
         return "( " + q(UNZIP_PATH) + " -vqq " + q(a) + " > " + q(call.file) + " ) 2> /dev/null";
     case ArchiverOp::ExtractDescription:
-        return q(UNZIP_PATH) + " -Cqqp " + q(a) + " FILE_ID.DIZ > " + q(call.file) + " 2>&1";
+        return q(UNZIP_PATH) + " -Cqqp " + q(a) + " " + kDescriptionName + " > " + q(call.file) +
+               " 2>&1";
     case ArchiverOp::StoreDescription:
         return q(ZIP_PATH) + " -jqq " + q(a) + " " + q(call.file) + " > /dev/null 2>&1";
     case ArchiverOp::SetComment:
         return q(ZIP_PATH) + " -zqq " + q(a) + " < " + q(in_conf_dir(settings.comment_name)) +
                " > /dev/null 2>&1";
     case ArchiverOp::AddInfo:
-        // The two blanks before ">" are part of the established line.
+        // -c prints these lines, and site scripts compare what -c prints
+        // byte for byte, so the two blanks before ">" stay.
         return q(ZIP_PATH) + " -jqq " + q(a) + " " + q(in_conf_dir(settings.nfo_name)) +
                "  > /dev/null 2>&1";
     }
@@ -78,7 +80,7 @@ DirectStart direct_start(const ArchiverCall &call) {
     case ArchiverOp::ListContents:
         return {{UNZIP_PATH, "-vqq", a}, {}, call.file};
     case ArchiverOp::ExtractDescription:
-        return {{UNZIP_PATH, "-Cqqp", a, "FILE_ID.DIZ"}, {}, call.file};
+        return {{UNZIP_PATH, "-Cqqp", a, kDescriptionName}, {}, call.file};
     case ArchiverOp::StoreDescription:
         return {{ZIP_PATH, "-jqq", a, call.file}, {}, {}};
     case ArchiverOp::SetComment:
@@ -91,4 +93,10 @@ DirectStart direct_start(const ArchiverCall &call) {
 
 bool unzip_would_expand(std::string_view path) {
     return path.find_first_of("*?[]\\") != std::string_view::npos;
+}
+
+bool zip_would_extend(std::string_view path) {
+    std::size_t slash = path.rfind('/');
+    std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;
+    return path.find('.', base) == std::string_view::npos;
 }

@@ -1,7 +1,8 @@
 // The five archiver operations and the exact commands that carry them out:
 // a /bin/sh command line for the normal modes, and an argument vector with
 // its redirections for siteop mode, where no shell is started.
-#pragma once
+#ifndef VELMO_TAGGER_ARCHIVER_COMMANDS_H
+#define VELMO_TAGGER_ARCHIVER_COMMANDS_H
 
 #include <string>
 #include <string_view>
@@ -38,7 +39,9 @@ struct DirectStart {
 std::string shell_quote(std::string_view path);
 
 // The shell command line for a call, with every path quoted as shell_quote
-// does. Names made of plain characters give the classic lines exactly.
+// does. A name made of plain characters is left unquoted, so that the line
+// -c prints is the command as one would type it, and stays the same line
+// that site scripts compare.
 std::string shell_command(const ArchiverCall &call);
 
 // The argument vector and redirections for a call in siteop mode, which
@@ -46,7 +49,15 @@ std::string shell_command(const ArchiverCall &call);
 // "velmo97.nfo" in CONF_DIR.
 DirectStart direct_start(const ArchiverCall &call);
 
-// True when unzip would take `path` for a wildcard pattern (it expands
-// * ? [ ] in its archive argument itself) and so must be handed a plain
-// name instead.
+// The two ways an archiver misreads an archive's name.
+
+// True when unzip would take `path` for a wildcard pattern: it expands
+// * ? [ ] and takes \ for an escape in its archive argument itself, so such
+// an archive must be handed to it under a plain name (see archive_alias.h).
 bool unzip_would_expand(std::string_view path);
+
+// True when zip would add ".zip" to `path`, whose last component then has
+// no dot, and so write another file than the archive.
+bool zip_would_extend(std::string_view path);
+
+#endif
