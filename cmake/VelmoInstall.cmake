@@ -18,7 +18,7 @@ install(TARGETS velmotag dralgen drallist idsample
 install(TARGETS draldb EXPORT draldbTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/store/draldb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/store/include/draldb.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # The site setup tool. It lays out paths under /usr and needs root for
 # them, so it is an administrator's command: sbin, manual section 8. The
@@ -55,7 +55,7 @@ endforeach()
 
 # One link page per function declared in draldb.h (a declaration line starts
 # with its return type), so that `man dral_open` opens draldb(3).
-set(draldb_header ${PROJECT_SOURCE_DIR}/store/draldb.h)
+set(draldb_header ${PROJECT_SOURCE_DIR}/store/include/draldb.h)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${draldb_header})
 file(STRINGS ${draldb_header} declarations REGEX "^[a-z][^(]*[ *][a-z_0-9]+\\(")
 set(VELMO_DRALDB_FUNCTIONS "")
