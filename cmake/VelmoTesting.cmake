@@ -1,18 +1,23 @@
-# velmo_add_gtest(NAME SOURCES ... [LIBS ...] [LOCK resource])
+# velmo_add_gtest(NAME SOURCES ... [LIBS ...] [LOCK resource] [LABEL label])
 #
 # Builds one GoogleTest program into build/tests/bin and registers each of
 # its cases with CTest. Cases that share an on-disk fixture (the tagger's
 # test site, say) name it with LOCK so that ctest -j never runs them at once.
+# Every case carries LABEL, quick when none is given: `ctest -L quick` runs
+# the fast ones, e2e names the tagger's runs on real archives.
 # Parameter values stay out of the case names (NO_PRETTY_VALUES): a const
 # char * parameter would print as its address, which changes every build.
 function(velmo_add_gtest name)
-    cmake_parse_arguments(ARG "" "LOCK" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "LOCK;LABEL" "SOURCES;LIBS" ${ARGN})
+    if(NOT ARG_LABEL)
+        set(ARG_LABEL quick)
+    endif()
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
-    set(props "")
+    set(props LABELS ${ARG_LABEL})
     if(ARG_LOCK)
-        set(props PROPERTIES RESOURCE_LOCK ${ARG_LOCK})
+        list(APPEND props RESOURCE_LOCK ${ARG_LOCK})
     endif()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES ${props})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 NO_PRETTY_VALUES PROPERTIES ${props})
 endfunction()
