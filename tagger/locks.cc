@@ -77,11 +77,12 @@ std::string archive_lock_name(const std::string &archive_name) {
     return std::string(".velmotag_lock_") + hex;
 }
 
-} // namespace
-
+// Takes an exclusive flock on `fd`, waiting at most LOCK_WAIT_SECONDS.
 LockOutcome lock_exclusive(int fd) {
     return lock_until(fd, wait_deadline());
 }
+
+} // namespace
 
 LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name) {
     release();

@@ -20,9 +20,6 @@ enum class LockOutcome {
     Failed,  // it could not be taken (errno set)
 };
 
-// Takes an exclusive flock on `fd`, waiting at most LOCK_WAIT_SECONDS.
-LockOutcome lock_exclusive(int fd);
-
 // The lock of one archive: a lock file ".velmotag_lock_" plus a hash of the
 // archive's name, in the archive's directory. The lock must outlive the
 // archive's inode, which each zip step replaces. The holder removes the file

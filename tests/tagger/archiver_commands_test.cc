@@ -9,14 +9,14 @@
 
 namespace {
 
-class CommandLineTest : public TaggerUnitTest {
+class ArchiverCommandsTest : public TaggerUnitTest {
   protected:
     std::string unzip = UNZIP_PATH;
     std::string zip = ZIP_PATH;
     std::string conf = CONF_DIR;
 };
 
-TEST_F(CommandLineTest, PlainPathsGiveTheEstablishedLines) {
+TEST_F(ArchiverCommandsTest, PlainPathsGiveTheEstablishedLines) {
     EXPECT_EQ(shell_command({ArchiverOp::ListContents, "/srv/up/a.zip", "/tmp/rt_filelist_ab1234"}),
               "( " + unzip + " -vqq /srv/up/a.zip > /tmp/rt_filelist_ab1234 ) 2> /dev/null");
     EXPECT_EQ(shell_command({ArchiverOp::ExtractDescription, "/srv/up/a.zip", "/tmp/rt_tmpdiz_x"}),
@@ -29,7 +29,7 @@ TEST_F(CommandLineTest, PlainPathsGiveTheEstablishedLines) {
               zip + " -jqq /srv/up/a.zip " + conf + "/zorv97.nfo  > /dev/null 2>&1");
 }
 
-TEST_F(CommandLineTest, ConfiguredSiteFilesOnlyInShellLines) {
+TEST_F(ArchiverCommandsTest, ConfiguredSiteFilesOnlyInShellLines) {
     copy_limited(settings.nfo_name, "other.nfo", kSiteFileMax);
     copy_limited(settings.comment_name, "mytag.txt", kSiteFileMax);
     EXPECT_EQ(shell_command({ArchiverOp::AddInfo, "/a.zip", ""}),
@@ -45,7 +45,7 @@ TEST_F(CommandLineTest, ConfiguredSiteFilesOnlyInShellLines) {
     EXPECT_EQ(comment.stdout_path, "");
 }
 
-TEST_F(CommandLineTest, DirectStartsRedirectOnlyListingAndDescription) {
+TEST_F(ArchiverCommandsTest, DirectStartsRedirectOnlyListingAndDescription) {
     DirectStart list = direct_start({ArchiverOp::ListContents, "/a.zip", "/tmp/l"});
     EXPECT_EQ(list.argv, (std::vector<std::string>{unzip, "-vqq", "/a.zip"}));
     EXPECT_EQ(list.stdout_path, "/tmp/l");
