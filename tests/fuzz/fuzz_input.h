@@ -1,5 +1,6 @@
 // Fuzz input as a read-only stdio stream, for code that reads through FILE *.
-#pragma once
+#ifndef VELMO_TESTS_FUZZ_FUZZ_INPUT_H
+#define VELMO_TESTS_FUZZ_FUZZ_INPUT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -18,3 +19,5 @@ inline std::FILE *sink_stream() {
     static std::FILE *sink = std::fopen("/dev/null", "wb");
     return sink;
 }
+
+#endif

@@ -1,6 +1,7 @@
 // Cuts one fuzz input into the parts a target needs, so that a single byte
 // string can stand for a store's index, its data file and a pattern.
-#pragma once
+#ifndef VELMO_TESTS_FUZZ_FUZZ_SPLIT_H
+#define VELMO_TESTS_FUZZ_FUZZ_SPLIT_H
 
 #include <algorithm>
 #include <cstddef>
@@ -38,3 +39,5 @@ inline std::int32_t fuzz_le32(const std::string &bytes, std::size_t at) {
         v = (v << 8) | static_cast<unsigned char>(bytes[at + i]);
     return static_cast<std::int32_t>(v);
 }
+
+#endif

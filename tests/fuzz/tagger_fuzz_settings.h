@@ -1,6 +1,7 @@
 // Settings for fuzzing the tagger's readers: quiet, with a few keywords so
 // the keyword search runs on every chunk.
-#pragma once
+#ifndef VELMO_TESTS_FUZZ_TAGGER_FUZZ_SETTINGS_H
+#define VELMO_TESTS_FUZZ_TAGGER_FUZZ_SETTINGS_H
 
 #include "settings.h"
 
@@ -11,3 +12,5 @@ inline void fuzz_tagger_settings() {
     copy_limited(settings.keywords[1], "DIZ", kKeywordMax);
     settings.keyword_count = 2;
 }
+
+#endif
