@@ -15,6 +15,9 @@
 
 namespace {
 
+// The step a failed extraction is reported as.
+constexpr char kExtractStep[] = "extracting FILE_ID.DIZ from";
+
 // One operation as it is started.
 struct ArchiverRun {
     ArchiverOp op;
@@ -212,13 +215,13 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
     const std::string limit = "more than the limit of " + std::to_string(DIZ_MAX) + " bytes";
     if (facts.description_listed &&
         facts.description_bytes > static_cast<unsigned long long>(DIZ_MAX)) {
-        report_failure("extracting FILE_ID.DIZ from", archive,
+        report_failure(kExtractStep, archive,
                        "it has " + std::to_string(facts.description_bytes) + " bytes, " + limit);
         trace("LEAVING[2] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
     if (!description.give_to(job.credentials())) {
-        report_failure("extracting FILE_ID.DIZ from", archive, std::strerror(errno));
+        report_failure(kExtractStep, archive, std::strerror(errno));
         trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
@@ -229,18 +232,18 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
     if (!status.stopped && written >= DIZ_MAX &&
         (!status.succeeded() || !facts.description_listed ||
          static_cast<unsigned long long>(written) != facts.description_bytes)) {
-        report_failure("extracting FILE_ID.DIZ from", archive, "it has " + limit);
+        report_failure(kExtractStep, archive, "it has " + limit);
         trace("LEAVING[2] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
     if (!status.succeeded()) {
-        report_step_failure("extracting FILE_ID.DIZ from", archive, Archiver::Unzip, status);
+        report_step_failure(kExtractStep, archive, Archiver::Unzip, status);
         trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
     if (facts.description_listed &&
         static_cast<unsigned long long>(written) != facts.description_bytes) {
-        report_failure("extracting FILE_ID.DIZ from", archive,
+        report_failure(kExtractStep, archive,
                        "got " + std::to_string(written) + " of its " +
                            std::to_string(facts.description_bytes) + " bytes");
         trace("LEAVING[3] get_dizfile( %s, %s )\n", archive, description_path);
