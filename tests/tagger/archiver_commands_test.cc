@@ -16,7 +16,7 @@ class ArchiverCommandsTest : public TaggerUnitTest {
     std::string conf = CONF_DIR;
 };
 
-TEST_F(ArchiverCommandsTest, PlainPathsGiveTheEstablishedLines) {
+TEST_F(ArchiverCommandsTest, PlainPathsAreLeftUnquotedInEveryLine) {
     EXPECT_EQ(shell_command({ArchiverOp::ListContents, "/srv/up/a.zip", "/tmp/rt_filelist_ab1234"}),
               "( " + unzip + " -vqq /srv/up/a.zip > /tmp/rt_filelist_ab1234 ) 2> /dev/null");
     EXPECT_EQ(shell_command({ArchiverOp::ExtractDescription, "/srv/up/a.zip", "/tmp/rt_tmpdiz_x"}),
