@@ -1,8 +1,9 @@
 # velmo_add_gtest(NAME SOURCES ... [LIBS ...] [LOCK resource] [LABEL label])
 #
-# Builds one GoogleTest program into build/tests/bin and registers each of
-# its cases with CTest. Cases that share an on-disk fixture (the tagger's
-# test site, say) name it with LOCK so that ctest -j never runs them at once.
+# Builds one GoogleTest program into build/tests/bin, linked with the shared
+# test helpers (tests/support), and registers each of its cases with CTest.
+# Cases that share an on-disk fixture (the tagger's test site, say) name it
+# with LOCK so that ctest -j never runs them at once.
 # Every case carries LABEL, quick when none is given: `ctest -L quick` runs
 # the fast ones, e2e names the tagger's runs on real archives.
 # Parameter values stay out of the case names (NO_PRETTY_VALUES): a const
@@ -13,7 +14,7 @@ function(velmo_add_gtest name)
         set(ARG_LABEL quick)
     endif()
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} velmo_test_support GTest::gtest GTest::gtest_main)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests/bin)
     set(props LABELS ${ARG_LABEL})
     if(ARG_LOCK)
