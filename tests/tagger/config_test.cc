@@ -1,6 +1,7 @@
 #include "config.h"
 #include "fixed_paths.h"
 #include "settings.h"
+#include "support/files.h"
 #include "unit_support.h"
 
 #include <string>
@@ -15,7 +16,7 @@ class ConfigTest : public TaggerUnitTest {
     std::string conf_path() const { return std::string(CONF_DIR) + "/velmotag.conf"; }
     void write_conf(const std::string &text) {
         mkdir(CONF_DIR, 0755);
-        write_bytes(conf_path(), text);
+        velmo::test::write_file(conf_path(), text);
     }
 };
 

@@ -4,6 +4,7 @@
 // path, no temporary directory) or must ignore the archivers' option
 // variables.
 #include "e2e_support.h"
+#include "support/sample_text.h"
 
 #include <filesystem>
 #include <sys/stat.h>
@@ -15,12 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string text_of_width(std::size_t width) {
-    std::string line;
-    while (line.size() < width)
-        line += static_cast<char>('a' + line.size() % 26);
-    return line;
-}
+using velmo::test::text_of_width;
 
 using Results = TaggerSite;
 

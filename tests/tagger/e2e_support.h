@@ -1,17 +1,32 @@
 // Shared by the tagger's end-to-end tests: the sandboxed velmotag binary and
 // the site root it was built against, a fixture that lays that site out and
-// gives each test an upload directory of its own, a way to run a program and
-// capture its output exactly, and archives made and read back with the
-// system's zip and unzip.
-#pragma once
+// gives each test an upload directory of its own, and archives made and read
+// back with the system's zip and unzip. Files and programs are run through
+// the shared test helpers (tests/support).
+#ifndef VELMO_TESTS_TAGGER_E2E_SUPPORT_H
+#define VELMO_TESTS_TAGGER_E2E_SUPPORT_H
+
+#include "support/files.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace e2e {
+
+using velmo::test::Background;
+using velmo::test::dir_entries;
+using velmo::test::file_mode;
+using velmo::test::path_exists;
+using velmo::test::read_file;
+using velmo::test::run_on_terminal;
+using velmo::test::run_program;
+using velmo::test::RunOptions;
+using velmo::test::RunResult;
+using velmo::test::write_file;
 
 // The fixed paths compiled into the sandboxed tagger.
 extern const std::string kTagger;  // the binary itself
@@ -27,53 +42,6 @@ extern const std::string kOtherComment; // other.asc
 extern const std::string kZorvInfo;     // zorv97.nfo
 extern const std::string kVelmoInfo;    // velmo97.nfo
 extern const std::string kOtherInfo;    // other.nfo
-
-struct RunOptions {
-    std::string cwd;              // empty: the test's own
-    std::vector<std::string> env; // NAME=value entries added to the child's environment
-    mode_t umask = 022;
-    bool new_session = false;       // no controlling terminal, so nothing can prompt on /dev/tty
-    long long file_size_limit = -1; // RLIMIT_FSIZE, with SIGXFSZ ignored (a full disk's errors)
-};
-
-struct RunResult {
-    int status = -1; // exit status, or -1 when killed or not started
-    int signal = 0;  // the signal that killed it
-    std::string out; // standard output, byte for byte
-    std::string err; // standard error
-};
-
-// Runs `program` with `args` (no shell) and standard input on /dev/null,
-// and waits for it. UNZIP, UNZIPOPT, ZIP and ZIPOPT of the test's own
-// environment are never passed on; `options.env` may set them on purpose.
-RunResult run_program(const std::string &program, const std::vector<std::string> &args,
-                      const RunOptions &options = {});
-
-// A program started as run_program starts it, running while the test goes
-// on; finish() drains its output and waits for it. A program not finished
-// is killed with the object.
-class Background {
-  public:
-    Background(const std::string &program, const std::vector<std::string> &args,
-               const RunOptions &options = {});
-    ~Background();
-    Background(const Background &) = delete;
-    Background &operator=(const Background &) = delete;
-
-    pid_t pid() const { return pid_; }
-    RunResult finish();
-
-  private:
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
-    int err_fd_ = -1;
-};
-
-// Runs `program` with a new pseudo-terminal as its controlling terminal and
-// standard streams, as from an operator's shell, and returns what it wrote
-// there (with the terminal's CR LF line ends). Kills it after `seconds`.
-RunResult run_on_terminal(const std::string &program, const std::vector<std::string> &args,
-                          int seconds);
 
 // Puts a script at the site's `site_program` (kZip or kUnzip) that runs
 // `real_program`, but the first time it is given `option` as its first
@@ -95,12 +63,8 @@ bool wait_for_path(const std::string &path, int seconds);
 // Runs the sandboxed tagger.
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options = {});
 
-// Whole-file helpers; read_file gives "" for a missing file.
-std::string read_file(const std::string &path);
-void write_file(const std::string &path, const std::string &bytes);
-bool path_exists(const std::string &path);                    // without following a link
-mode_t file_mode(const std::string &path);                    // permission bits
-std::vector<std::string> dir_entries(const std::string &dir); // sorted names
+// The build tree's test area, where tests make directories of their own.
+extern const std::string kTestTmpRoot;
 
 // Archives made with the system's zip from members given as name and bytes
 // (a name may hold a directory part).
@@ -153,20 +117,21 @@ std::string mode_case_name(const ::testing::TestParamInfo<const char *> &info);
 
 // Lays out the sandbox site (configuration "keyword ZORV97", the site files,
 // links to the system's unzip and zip, an empty temporary directory) and
-// makes an upload directory of the test's own, removed afterwards.
+// makes an upload directory of the test's own, removed with the fixture.
 class TaggerSite : public ::testing::Test {
   protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Replaces velmotag.conf.
     static void write_conf(const std::string &text);
 
-    const std::string &upload_dir() const { return upload_dir_; }
-    std::string upload(const std::string &name) const { return upload_dir_ + "/" + name; }
+    const std::string &upload_dir() const { return upload_dir_.path(); }
+    std::string upload(const std::string &name) const { return upload_dir_.path(name); }
 
   private:
-    std::string upload_dir_;
+    velmo::test::TempDir upload_dir_{"upload_", kTestTmpRoot};
 };
 
 } // namespace e2e
+
+#endif

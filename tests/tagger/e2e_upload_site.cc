@@ -1,9 +1,6 @@
 #include "e2e_upload_site.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <strings.h>
 #include <sys/stat.h>
@@ -106,29 +103,19 @@ std::string verbose_run(const std::string &lines, int count) {
 
 void UploadSite::SetUp() {
     TaggerSite::SetUp();
-    std::string templ = std::string(E2E_TMP_ROOT) + "/outside_XXXXXX";
-    ASSERT_NE(mkdtemp(templ.data()), nullptr) << std::strerror(errno);
-    outside_dir_ = templ;
-    write_file(outside_dir_ + "/victim.txt", "precious\n");
-    write_file(outside_dir_ + "/FILE_ID.DIZ", "someone else's description\r\n");
-    make_zip(outside_dir_ + "/victim.zip", {{"FILE_ID.DIZ", "Not for tagging\r\n"}});
-}
-
-void UploadSite::TearDown() {
-    std::error_code ec;
-    if (!outside_dir_.empty())
-        fs::remove_all(outside_dir_, ec);
-    TaggerSite::TearDown();
+    write_file(outside() + "/victim.txt", "precious\n");
+    write_file(outside() + "/FILE_ID.DIZ", "someone else's description\r\n");
+    make_zip(outside() + "/victim.zip", {{"FILE_ID.DIZ", "Not for tagging\r\n"}});
 }
 
 RunResult UploadSite::run(const std::vector<std::string> &args, const std::string &cwd) {
-    const std::string dir = cwd.empty() ? outside_dir_ : cwd;
+    const std::string dir = cwd.empty() ? outside() : cwd;
     std::vector<std::string> archives;
     for (const std::string &arg : args) {
         if (arg[0] != '-')
             archives.push_back(absolute_argument(arg, dir));
     }
-    const TreeSnapshot outside_before = snapshot_tree(outside_dir_);
+    const TreeSnapshot outside_before = snapshot_tree(outside());
     const TreeSnapshot conf_before = snapshot_tree(kConfDir);
     const TreeSnapshot upload_before = snapshot_tree(upload_dir());
 
@@ -137,8 +124,7 @@ RunResult UploadSite::run(const std::vector<std::string> &args, const std::strin
     options.new_session = true;
     RunResult result = run_tagger(args, options);
 
-    EXPECT_EQ(changed_entries(outside_before, snapshot_tree(outside_dir_)),
-              std::vector<std::string>{})
+    EXPECT_EQ(changed_entries(outside_before, snapshot_tree(outside())), std::vector<std::string>{})
         << "changed outside the upload directory";
     EXPECT_EQ(changed_entries(conf_before, snapshot_tree(kConfDir)), std::vector<std::string>{})
         << "changed in the site's configuration directory";

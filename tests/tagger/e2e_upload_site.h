@@ -4,7 +4,8 @@
 // would leave its canary there), and a run that proves, around every
 // tagger run, that nothing but the named archives and their rewritten
 // descriptions changed.
-#pragma once
+#ifndef VELMO_TESTS_TAGGER_E2E_UPLOAD_SITE_H
+#define VELMO_TESTS_TAGGER_E2E_UPLOAD_SITE_H
 
 #include "e2e_support.h"
 
@@ -34,9 +35,8 @@ std::string verbose_run(const std::string &lines, int count);
 class UploadSite : public TaggerSite {
   protected:
     void SetUp() override;
-    void TearDown() override;
 
-    const std::string &outside() const { return outside_dir_; }
+    const std::string &outside() const { return outside_dir_.path(); }
 
     // Runs the tagger with `args`, in `cwd` (default: the outside
     // directory) and without a controlling terminal, then checks that the
@@ -60,7 +60,9 @@ class UploadSite : public TaggerSite {
                                  bool was_sound_zip);
 
   private:
-    std::string outside_dir_;
+    velmo::test::TempDir outside_dir_{"outside_", kTestTmpRoot};
 };
 
 } // namespace e2e
+
+#endif

@@ -5,6 +5,7 @@
 // proves that nothing outside the named archives and their descriptions
 // changed and that no smuggled command left its canary.
 #include "e2e_upload_site.h"
+#include "support/sample_text.h"
 
 #include <filesystem>
 #include <unistd.h>
@@ -160,13 +161,7 @@ struct OddUpload {
     bool sound_before = true; // a ZIP that unzip -t passed before the run
 };
 
-// Letters a to z over and over, starting `offset` letters on.
-std::string text_of_width(std::size_t width, std::size_t offset = 0) {
-    std::string line;
-    while (line.size() < width)
-        line += static_cast<char>('a' + (offset + line.size()) % 26);
-    return line;
-}
+using velmo::test::text_of_width;
 
 class OddUploads : public UploadSite, public ::testing::WithParamInterface<const char *> {
   protected:

@@ -2,6 +2,8 @@
 #include "archive_job.h"
 #include "fixed_paths.h"
 #include "settings.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 #include "tagging.h"
 #include "unit_support.h"
 
@@ -11,6 +13,9 @@
 #include <unistd.h>
 
 namespace {
+
+using velmo::test::read_file;
+using velmo::test::write_file;
 
 const std::string kTag = "--== zORV97 [Zelbrin Ostrak Ruvane Vell] zORV97 ==--";
 
@@ -108,17 +113,7 @@ class CopyAndTagTest : public TaggingTest {
   protected:
     void SetUp() override {
         TaggingTest::SetUp();
-        char dir[] = "/tmp/velmotag_tag_XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        archive_ = dir_ + "/a.zip";
         copy_limited(settings.diz_name, "FILE_ID.DIZ", kDizNameLen);
-    }
-    void TearDown() override {
-        unlink((dir_ + "/FILE_ID.DIZ").c_str());
-        unlink((dir_ + "/target").c_str());
-        rmdir(dir_.c_str());
-        TaggingTest::TearDown();
     }
     // Tags the (missing) archive `archive` from `description`, as the
     // pipeline would once the archive's directory is open.
@@ -131,7 +126,8 @@ class CopyAndTagTest : public TaggingTest {
         close(fd);
         return result;
     }
-    std::string dir_, archive_;
+    velmo::test::TempDir temp_{"velmotag_tag_"};
+    std::string dir_ = temp_.path(), archive_ = dir_ + "/a.zip";
 };
 
 TEST_F(CopyAndTagTest, UnreadableDescriptionMessageHasNoLineEnd) {
@@ -148,13 +144,13 @@ TEST_F(CopyAndTagTest, UnreadableDescriptionMessageHasNoLineEnd) {
 }
 
 TEST_F(CopyAndTagTest, LinkAtTheOutputPathIsNeverFollowed) {
-    write_bytes(dir_ + "/target", "keep me");
+    write_file(dir_ + "/target", "keep me");
     ASSERT_EQ(symlink((dir_ + "/target").c_str(), (dir_ + "/FILE_ID.DIZ").c_str()), 0);
     TempFile description("Cool tool\r\n");
     settings.verbose = 0;
     settings.siteop = 1;
     EXPECT_EQ(tag(archive_, description), 1);
-    EXPECT_EQ(read_bytes(dir_ + "/target"), "keep me");
+    EXPECT_EQ(read_file(dir_ + "/target"), "keep me");
     ASSERT_EQ(logged_lines().size(), 1u);
     EXPECT_EQ(logged_lines()[0],
               "error opening '" + dir_ + "/FILE_ID.DIZ': refused, it is a symbolic link");
@@ -178,7 +174,7 @@ TEST_F(CopyAndTagTest, ChangeThatCannotBeginIsReportedNotCounted) {
                        "/sitetag.asc': No such file or directory\nLEAVING[7] copy_and_tag( "),
               std::string::npos)
         << out;
-    EXPECT_EQ(read_bytes(dir_ + "/FILE_ID.DIZ"), "Cool tool\n\r" + tag_line(1));
+    EXPECT_EQ(read_file(dir_ + "/FILE_ID.DIZ"), "Cool tool\n\r" + tag_line(1));
 
     settings.verbose = 0;
     settings.debug = 0;

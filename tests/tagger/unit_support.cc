@@ -2,10 +2,9 @@
 
 #include "report.h"
 #include "settings.h"
+#include "support/files.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -35,21 +34,9 @@ TempFile::TempFile(const std::string &bytes) {
     if (fd >= 0)
         close(fd);
     path_ = name;
-    write_bytes(path_, bytes);
+    velmo::test::write_file(path_, bytes);
 }
 
 TempFile::~TempFile() {
     unlink(path_.c_str());
-}
-
-std::string read_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-void write_bytes(const std::string &path, const std::string &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }

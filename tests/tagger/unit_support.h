@@ -1,6 +1,8 @@
-// Shared by the tagger's unit tests: fresh settings for every test, files
-// written and read back as bytes, and the system log captured in memory.
-#pragma once
+// Shared by the tagger's unit tests: fresh settings for every test,
+// temporary files, and the system log and standard output captured in
+// memory.
+#ifndef VELMO_TESTS_TAGGER_UNIT_SUPPORT_H
+#define VELMO_TESTS_TAGGER_UNIT_SUPPORT_H
 
 #include <gtest/gtest.h>
 
@@ -19,7 +21,8 @@ class TaggerUnitTest : public ::testing::Test {
     static std::vector<std::string> &logged_lines();
 };
 
-// A temporary file holding `bytes`, removed with the object.
+// A temporary file under /tmp holding `bytes`, removed with the object; a
+// failure to write it fails the current test (not fatally).
 class TempFile {
   public:
     explicit TempFile(const std::string &bytes = "");
@@ -32,9 +35,6 @@ class TempFile {
     std::string path_;
 };
 
-std::string read_bytes(const std::string &path);
-void write_bytes(const std::string &path, const std::string &bytes);
-
 // Runs `body` with standard output captured and returns what it printed.
 template <typename F> std::string capture_stdout(F body) {
     ::testing::internal::CaptureStdout();
@@ -42,3 +42,5 @@ template <typename F> std::string capture_stdout(F body) {
     std::fflush(stdout);
     return ::testing::internal::GetCapturedStdout();
 }
+
+#endif
