@@ -44,7 +44,7 @@ namespace {
 
 TEST(DraldbCloseRelease, CloseReleasesHandleAndWorkingList) {
     TempDir dir;
-    const std::string path = dir.path + "/store";
+    const std::string path = dir.path("store");
     const long before = live_allocations;
     dral_handle *h = dral_open(path.c_str());
     ASSERT_NE(h, nullptr);

@@ -1,36 +1,26 @@
 // A store written by the library, read by the separately written lister
 // drallist: both must agree on the format.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
+#include <string>
 #include <sys/wait.h>
+#include <vector>
 
 #include "store_test_support.h"
-
-extern char **environ;
+#include "support/process.h"
 
 namespace {
 
 struct ListerRun {
-    int status = -1;
+    int status = -1; // as waitpid gave it
     std::string output;
 };
 
 ListerRun run_drallist(const std::string &store, bool details) {
-    TempDir out_dir;
-    const std::string out_path = out_dir.path + "/out";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
-    std::string program = DRALLIST_PATH, file = store, opts = "x";
-    char *argv[] = {program.data(), file.data(), details ? opts.data() : nullptr, nullptr};
-    ListerRun run;
-    pid_t pid;
-    if (posix_spawn(&pid, DRALLIST_PATH, &actions, nullptr, argv, environ) == 0)
-        waitpid(pid, &run.status, 0);
-    posix_spawn_file_actions_destroy(&actions);
-    run.output = read_file(out_path);
-    return run;
+    std::vector<std::string> args{store};
+    if (details)
+        args.push_back("x");
+    const velmo::test::RunResult run = velmo::test::run_program(DRALLIST_PATH, args);
+    return {run.wait_status, run.out};
 }
 
 TEST(DraldbDrallistCrossCheck, ListsATerminatedStoreEntryByEntry) {

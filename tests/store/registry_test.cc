@@ -1,6 +1,8 @@
 // The user identifier registry: records as written, lookups with their
 // "Chexoring" lines, the next identifier, and what is refused.
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +15,7 @@ using testing::internal::GetCapturedStdout;
 
 struct Registry {
     TempDir dir;
-    std::string path = dir.path + "/users";
+    std::string path = dir.path("users");
 };
 
 TEST(DraldbRegistry, RecordsLookupsAndNextId) {
@@ -59,7 +61,7 @@ TEST(DraldbRegistry, RefusesWhatWouldNotReadBackAndFilesItCannotOpen) {
     EXPECT_NE(write_id(r.path.c_str(), "neg", -1), 0);
     EXPECT_NE(write_id(r.path.c_str(), "eve\n00000", 1), 0);
     EXPECT_FALSE(std::filesystem::exists(r.path));
-    const std::string missing = r.dir.path + "/no/such/registry";
+    const std::string missing = r.dir.path("no/such/registry");
     char id[6] = "none";
     EXPECT_NE(write_id(missing.c_str(), "a", 1), 0);
     CaptureStdout();

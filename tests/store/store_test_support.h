@@ -1,26 +1,19 @@
 // Shared by the store tests: a fresh store in a temporary directory of its
-// own, removed afterwards, and whole-file reads of its two files.
-#ifndef DRALDB_STORE_TEST_SUPPORT_H
-#define DRALDB_STORE_TEST_SUPPORT_H
+// own, removed afterwards, and whole-file reads of its two files (files and
+// directories through the shared test helpers, tests/support).
+#ifndef VELMO_TESTS_STORE_STORE_TEST_SUPPORT_H
+#define VELMO_TESTS_STORE_STORE_TEST_SUPPORT_H
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdio>
 #include <string>
 
 #include "draldb.h"
+#include "support/files.h"
+#include "support/temp_dir.h"
 
-inline std::string read_file(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-inline void write_file(const std::string &path, const std::string &bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using velmo::test::read_file;
+using velmo::test::TempDir;
+using velmo::test::write_file;
 
 // An index name as dral_addrec takes it: 8 bytes, NUL-filled.
 inline std::string name8(const std::string &name) {
@@ -29,20 +22,9 @@ inline std::string name8(const std::string &name) {
     return bytes;
 }
 
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char pattern[] = "/tmp/draldb-test-XXXXXX";
-        if (mkdtemp(pattern) == nullptr)
-            std::abort();
-        path = pattern;
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
 struct TempStore {
     TempDir dir;
-    std::string path = dir.path + "/store";
+    std::string path = dir.path("store");
     dral_handle *h = dral_open(path.c_str());
     ~TempStore() { dral_close(h); }
 
