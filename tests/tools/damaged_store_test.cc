@@ -9,7 +9,9 @@
 #include "draldb.h"
 #include "drallist.h"
 #include "le32.h"
-#include "tool_run.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,12 @@
 #include <vector>
 
 namespace {
+
+using velmo::test::read_existing_file;
+using velmo::test::run_program;
+using velmo::test::RunResult;
+using velmo::test::TempDir;
+using velmo::test::write_file;
 
 // Several blocks, names of 8 characters, shorter ones that keep their line
 // feed, one cut from a longer name, an empty one and a repeated one; an
@@ -249,7 +257,7 @@ void check_drallist(const std::string &path, const DamagedStore &s,
         std::vector<std::string> args{path};
         if (details)
             args.push_back("-l");
-        const ToolRun run = run_tool(DRALLIST_PATH, args);
+        const RunResult run = run_program(DRALLIST_PATH, args);
         EXPECT_EQ(run.status, listing.status == DrallistStatus::complete ? 0 : 1);
         EXPECT_EQ(run.out, listing.text);
     }
@@ -372,10 +380,11 @@ class DamagedStoreTest : public ::testing::Test {
     static void SetUpTestSuite() {
         dir_ = new TempDir;
         write_file(dir_->path("src"), kSource);
-        const ToolRun run = run_tool(DRALGEN_PATH, {dir_->path("src"), dir_->path("intact")});
+        const RunResult run = run_program(DRALGEN_PATH, {dir_->path("src"), dir_->path("intact")});
         if (run.status == 0)
-            intact_ = new DamagedStore{Damage::none, 0, read_file(dir_->path("intact.dral")),
-                                       read_file(dir_->path("intact")), "intact"};
+            intact_ =
+                new DamagedStore{Damage::none, 0, read_existing_file(dir_->path("intact.dral")),
+                                 read_existing_file(dir_->path("intact")), "intact"};
     }
     static void TearDownTestSuite() {
         delete intact_;

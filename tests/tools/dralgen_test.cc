@@ -2,7 +2,9 @@
 // the files byte for byte (layout in docs/store-format.md).
 #include "dralgen.h"
 #include "le32.h"
-#include "tool_run.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,12 @@
 using namespace std::string_literals;
 
 namespace {
+
+using velmo::test::read_existing_file;
+using velmo::test::run_program;
+using velmo::test::RunResult;
+using velmo::test::TempDir;
+using velmo::test::write_file;
 
 const std::string kUsage = "\nUSAGE:\n  dralgen (sourcename) (outputname)\n\n"
                            "Reads data source information and creates a table-indexed output "
@@ -36,12 +44,12 @@ class DralgenTest : public ::testing::Test {
     // Runs dralgen on `source` into db and db.dral; returns its exit status.
     int generate(const std::string &source) {
         write_file(dir.path("src"), source);
-        const ToolRun run = run_tool(DRALGEN_PATH, {dir.path("src"), dir.path("db")});
+        const RunResult run = run_program(DRALGEN_PATH, {dir.path("src"), dir.path("db")});
         out = run.out;
         return run.status;
     }
-    std::string index() { return read_file(dir.path("db.dral")); }
-    std::string data() { return read_file(dir.path("db")); }
+    std::string index() { return read_existing_file(dir.path("db.dral")); }
+    std::string data() { return read_existing_file(dir.path("db")); }
     TempDir dir;
     std::string out;
 };
@@ -111,14 +119,14 @@ TEST_F(DralgenTest, BlockLargerThanTheWriteBufferGetsItsSize) {
 
 TEST_F(DralgenTest, WrongArgumentCountPrintsUsage) {
     for (const auto &args : std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}}) {
-        const ToolRun run = run_tool(DRALGEN_PATH, args);
+        const RunResult run = run_program(DRALGEN_PATH, args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, kUsage);
     }
 }
 
 TEST_F(DralgenTest, OpenFailuresStopBeforeTheNextFile) {
-    const ToolRun no_source = run_tool(DRALGEN_PATH, {dir.path("missing"), dir.path("db")});
+    const RunResult no_source = run_program(DRALGEN_PATH, {dir.path("missing"), dir.path("db")});
     EXPECT_EQ(no_source.status, 1);
     EXPECT_EQ(no_source.out, "\nAch! Eye canna open the file lad!\n" + kUsage);
     EXPECT_FALSE(std::filesystem::exists(dir.path("db.dral")));
@@ -139,7 +147,7 @@ TEST_F(DralgenTest, OpenFailuresStopBeforeTheNextFile) {
 
 TEST_F(DralgenTest, FailedReadsAndWritesEndWithStatusOne) {
     std::filesystem::create_directory(dir.path("srcdir"));
-    const ToolRun unreadable = run_tool(DRALGEN_PATH, {dir.path("srcdir"), dir.path("db2")});
+    const RunResult unreadable = run_program(DRALGEN_PATH, {dir.path("srcdir"), dir.path("db2")});
     EXPECT_EQ(unreadable.status, 1);
     EXPECT_EQ(unreadable.out, "\nAch, cant read the source.\n");
 

@@ -1,6 +1,8 @@
 // End-to-end tests of drallist on store files made here, and on the files
 // that dralgen writes.
-#include "tool_run.h"
+#include "support/files.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,11 @@
 using namespace std::string_literals;
 
 namespace {
+
+using velmo::test::run_program;
+using velmo::test::RunResult;
+using velmo::test::TempDir;
+using velmo::test::write_file;
 
 const std::string kUsage = "\n USAGE drallist (file) (opts)\n";
 const std::string kEndMarker(8, '\n');
@@ -25,20 +32,20 @@ class DrallistTest : public ::testing::Test {
         write_file(dir.path("db.dral"), index);
         write_file(dir.path("db"), data);
     }
-    ToolRun list() { return run_tool(DRALLIST_PATH, {dir.path("db")}); }
-    ToolRun list_details() { return run_tool(DRALLIST_PATH, {dir.path("db"), "x"}); }
+    RunResult list() { return run_program(DRALLIST_PATH, {dir.path("db")}); }
+    RunResult list_details() { return run_program(DRALLIST_PATH, {dir.path("db"), "x"}); }
     TempDir dir;
 };
 
 TEST_F(DrallistTest, ListsTheWorkedExample) {
     store(kExampleIndex, kExampleData);
-    const ToolRun plain = list();
+    const RunResult plain = list();
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.out, "DRAL 0: name: intro\n (data offset 0)\nDRALEND detected.\n");
     const std::string detailed =
         "DRAL 0: name: intro\n (data offset 0)( datatype 2 datasize 6 )\nDRALEND detected.\n";
     EXPECT_EQ(list_details().out, detailed);
-    const ToolRun empty_opt = run_tool(DRALLIST_PATH, {dir.path("db"), ""});
+    const RunResult empty_opt = run_program(DRALLIST_PATH, {dir.path("db"), ""});
     EXPECT_EQ(empty_opt.status, 0);
     EXPECT_EQ(empty_opt.out, detailed);
 }
@@ -49,7 +56,7 @@ TEST_F(DrallistTest, ListsFullNamesDuplicatesAndStopsAtTheEndMarker) {
           "dup\0\0\0\0\0\x10\0\0\0"s +
               kEndMarker + "garbage",
           "");
-    const ToolRun run = list();
+    const RunResult run = list();
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "DRAL 0: name: abcdefgh (data offset 16)\n"
                        "DRAL 1: name: dup (data offset 2147483647)\n"
@@ -66,7 +73,7 @@ TEST_F(DrallistTest, IndexCutShortAtAnyLengthIsRejected) {
                                  "DRAL 1: name: b (data offset 8)\n"};
     for (std::size_t len = 0; len < index.size(); ++len) {
         store(index.substr(0, len), "");
-        const ToolRun run = list();
+        const RunResult run = list();
         std::string expected;
         for (std::size_t i = 0; i < len / 12 && i < 2; ++i)
             expected += lines[i];
@@ -82,7 +89,7 @@ TEST_F(DrallistTest, UnreadableBlockHeaderIsNamedAndFailsTheRun) {
           "neg\0\0\0\0\0\xff\xff\xff\xff"s +
               kEndMarker,
           kExampleData);
-    const ToolRun run = list_details();
+    const RunResult run = list_details();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "DRAL 0: name: ok (data offset 0)( datatype 2 datasize 6 )\n"
                        "DRAL 1: name: cut (data offset 10)( truncated block header )\n"
@@ -94,11 +101,11 @@ TEST_F(DrallistTest, UnreadableBlockHeaderIsNamedAndFailsTheRun) {
 
 TEST_F(DrallistTest, CommandLineAndOpenFailures) {
     for (const auto &args : std::vector<std::vector<std::string>>{{}, {"a", "b", "c"}}) {
-        const ToolRun run = run_tool(DRALLIST_PATH, args);
+        const RunResult run = run_program(DRALLIST_PATH, args);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, kUsage);
     }
-    ToolRun run = list_details(); // neither file exists: the data file is opened first
+    RunResult run = list_details(); // neither file exists: the data file is opened first
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "Cannot open data file.\n");
     run = list();
@@ -110,14 +117,16 @@ TEST_F(DrallistTest, CommandLineAndOpenFailures) {
 
 TEST_F(DrallistTest, FailedOutputFailsTheRun) {
     store(kExampleIndex, kExampleData);
-    EXPECT_EQ(run_tool(DRALLIST_PATH, {dir.path("db")}, "/dev/full").status, 1);
+    velmo::test::RunOptions to_full_device;
+    to_full_device.stdout_path = "/dev/full";
+    EXPECT_EQ(run_program(DRALLIST_PATH, {dir.path("db")}, to_full_device).status, 1);
 }
 
 TEST_F(DrallistTest, ListsWhatTheGeneratorWrote) {
     write_file(dir.path("src"), "BLOCK START greeting\nHello\nworld\nBLOCK END\nnote\n"
                                 "BLOCK START 7chars!\nBLOCK END\n");
-    ASSERT_EQ(run_tool(DRALGEN_PATH, {dir.path("src"), dir.path("db")}).status, 0);
-    const ToolRun run = list_details();
+    ASSERT_EQ(run_program(DRALGEN_PATH, {dir.path("src"), dir.path("db")}).status, 0);
+    const RunResult run = list_details();
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "DRAL 0: name: greeting (data offset 0)( datatype 2 datasize 12 )\n"
                        "DRAL 1: name: 7chars!\n (data offset 25)( datatype 2 datasize 0 )\n"
@@ -126,7 +135,7 @@ TEST_F(DrallistTest, ListsWhatTheGeneratorWrote) {
 
 TEST(Idsample, PrintsOneIdentifierLineWhateverTheArguments) {
     for (const auto &args : std::vector<std::vector<std::string>>{{}, {"x", "y"}}) {
-        const ToolRun run = run_tool(IDSAMPLE_PATH, args);
+        const RunResult run = run_program(IDSAMPLE_PATH, args);
         EXPECT_EQ(run.status, 12);
         EXPECT_EQ(run.out, "sux0r 00035\n");
     }
