@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts: make sure the commands and files a step needs are
 # here. Each argument is WHAT:PACKAGE, where WHAT is a command name or an
 # absolute path, and PACKAGE the Debian package that provides it. As root the
@@ -17,15 +18,25 @@ require_packages() {
         missing+=("$pkg")
     done
     ((${#missing[@]} == 0)) && return 0
-    if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1; then
-        echo "installing: ${missing[*]}"
-        DEBIAN_FRONTEND=noninteractive apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    if can_install; then
+        install_packages "${missing[@]}"
     else
         echo "missing packages: ${missing[*]}" >&2
         echo "install them (apt-get install ${missing[*]}) or run this script as root" >&2
         exit 1
     fi
+}
+
+# Whether this script may install packages: as root, with apt-get.
+can_install() {
+    [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null 2>&1
+}
+
+# install_packages PACKAGE...: apt-get install, quietly; fails as apt-get does.
+install_packages() {
+    echo "installing: $*"
+    DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
 }
 
 # Like require_packages, but only says whether everything is here.
@@ -39,4 +50,40 @@ have_all() {
             command -v "$what" >/dev/null 2>&1 || return 1
         fi
     done
+}
+
+# The libFuzzer runtime of the clang on PATH, as clang itself finds it.
+# find_fuzzer_runtime sets FUZZER_RUNTIME to its path and returns 0, or sets
+# FUZZER_MISSING to the reason it is not here and returns 1. As root, a
+# missing runtime is first installed from clang's own version of the package
+# (libclang-rt-N-dev on Debian); clang itself is not installed.
+find_fuzzer_runtime() {
+    FUZZER_RUNTIME='' FUZZER_MISSING=''
+    if ! command -v clang >/dev/null 2>&1 || ! command -v clang++ >/dev/null 2>&1; then
+        FUZZER_MISSING="clang is not installed (package clang)"
+        return 1
+    fi
+    fuzzer_runtime_path && return 0
+    local package
+    package="libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
+    if can_install && install_packages "$package" && fuzzer_runtime_path; then
+        return 0
+    fi
+    FUZZER_MISSING="clang's fuzzer runtime is not installed (package $package)"
+    return 1
+}
+
+# Sets FUZZER_RUNTIME when clang finds its runtime: by the name with the
+# architecture (clang prints a name it cannot find back as given, not as a
+# path), or in the per-target runtime directory of newer layouts.
+fuzzer_runtime_path() {
+    local path
+    for path in "$(clang -print-file-name="libclang_rt.fuzzer-$(uname -m).a")" \
+        "$(clang -print-runtime-dir)/libclang_rt.fuzzer.a"; do
+        if [[ $path == /* && -e $path ]]; then
+            FUZZER_RUNTIME=$path
+            return 0
+        fi
+    done
+    return 1
 }
