@@ -104,9 +104,9 @@ std::string text_line(Random &random, int length) {
 }
 
 std::string le32_bytes(std::int32_t value) {
-    unsigned char bytes[kLe32Size];
-    le32_encode(value, bytes);
-    return std::string(reinterpret_cast<const char *>(bytes), kLe32Size);
+    unsigned char bytes[velmo::kLe32Size];
+    velmo::encode_le32(value, bytes);
+    return std::string(reinterpret_cast<const char *>(bytes), velmo::kLe32Size);
 }
 
 // Three text lines of 40 to 80 characters per block: with its start and end

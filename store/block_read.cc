@@ -66,7 +66,7 @@ int32_t dral_readlong(dral_handle *h, int32_t offset) {
     unsigned char bytes[4] = {0, 0, 0, 0};
     if (count == 0 || std::fread(bytes, 1, count, h->data) == 0)
         return -1;
-    return decode_le32(bytes);
+    return velmo::decode_le32(bytes);
 }
 
 void dral_readraw(dral_handle *h, int32_t offset, int32_t *type, int32_t *size, void **payload) {

@@ -6,6 +6,9 @@
 
 namespace draldb {
 
+using velmo::decode_le32;
+using velmo::encode_le32;
+
 const unsigned char kEndMarker[kNameSize] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
 
 IndexEntry decode_entry(const unsigned char *bytes) {

@@ -121,11 +121,11 @@ void dral_hdr(dral_handle *h, int32_t offset, int32_t type, int32_t size) {
         return;
     unsigned char field[4];
     if (type != -1 && seek_to(h->data, offset)) {
-        encode_le32(type, field);
+        velmo::encode_le32(type, field);
         write_all(h->data, field, sizeof field);
     }
     if (size != -1 && seek_to(h->data, static_cast<int64_t>(offset) + 4)) {
-        encode_le32(size, field);
+        velmo::encode_le32(size, field);
         write_all(h->data, field, sizeof field);
     }
 }

@@ -25,8 +25,8 @@ constexpr char kStartPrefix[] = "BLOCK START";
 constexpr char kEndPrefix[] = "BLOCK END";
 constexpr std::size_t kNameOffset = 12; // the character after the start prefix is skipped
 constexpr std::size_t kNameBytes = 8;
-constexpr std::size_t kEntryBytes = kNameBytes + kLe32Size;
-constexpr std::size_t kHeaderBytes = 2 * kLe32Size;
+constexpr std::size_t kEntryBytes = kNameBytes + velmo::kLe32Size;
+constexpr std::size_t kHeaderBytes = 2 * velmo::kLe32Size;
 constexpr std::int32_t kStringType = 2;
 constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
 constexpr std::size_t kMaxPieceBytes = 4095; // a 4096-byte line buffer and its terminator
@@ -118,14 +118,14 @@ class OutputBuffer {
 
     // REQUIRES: the 4 bytes at pos were appended in one call.
     bool rewrite_le32(std::int64_t pos, std::int32_t value) {
-        unsigned char bytes[kLe32Size];
-        le32_encode(value, bytes);
+        unsigned char bytes[velmo::kLe32Size];
+        velmo::encode_le32(value, bytes);
         if (pos >= flushed_) {
-            std::memcpy(buf_.get() + (pos - flushed_), bytes, kLe32Size);
+            std::memcpy(buf_.get() + (pos - flushed_), bytes, velmo::kLe32Size);
             return true;
         }
         return fseeko(file_, pos, SEEK_SET) == 0 &&
-               std::fwrite(bytes, 1, kLe32Size, file_) == kLe32Size &&
+               std::fwrite(bytes, 1, velmo::kLe32Size, file_) == velmo::kLe32Size &&
                fseeko(file_, flushed_, SEEK_SET) == 0;
     }
 
@@ -170,14 +170,14 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
             unsigned char entry[kEntryBytes] = {}; // a short name stays NUL-filled
             if (len > kNameOffset)
                 std::memcpy(entry, line + kNameOffset, std::min(len - kNameOffset, kNameBytes));
-            le32_encode(static_cast<std::int32_t>(out.size()), entry + kNameBytes);
+            velmo::encode_le32(static_cast<std::int32_t>(out.size()), entry + kNameBytes);
             if (!index_out.append(entry, kEntryBytes))
                 return DralgenStatus::index_unwritable;
 
             unsigned char header[kHeaderBytes];
-            le32_encode(kStringType, header);
-            le32_encode(0, header + kLe32Size); // filled in by the end line
-            datasize_pos = out.size() + kLe32Size;
+            velmo::encode_le32(kStringType, header);
+            velmo::encode_le32(0, header + velmo::kLe32Size); // filled in by the end line
+            datasize_pos = out.size() + static_cast<std::int64_t>(velmo::kLe32Size);
             if (!out.append(header, kHeaderBytes))
                 return DralgenStatus::data_unwritable;
             in_block = true;

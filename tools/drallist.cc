@@ -17,7 +17,7 @@
 namespace {
 
 constexpr std::size_t kNameBytes = 8;
-constexpr std::size_t kHeaderBytes = 2 * kLe32Size;
+constexpr std::size_t kHeaderBytes = 2 * velmo::kLe32Size;
 constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
 constexpr std::size_t kOutBufferBytes = 1 << 16;
 
@@ -146,9 +146,9 @@ bool list_details(HeaderReader &headers, std::int32_t offset, Output &out) {
         return false;
     }
     out.text("( datatype ");
-    out.number(le32_decode(header));
+    out.number(velmo::decode_le32(header));
     out.text(" datasize ");
-    out.number(le32_decode(header + kLe32Size));
+    out.number(velmo::decode_le32(header + velmo::kLe32Size));
     out.text(" )");
     return true;
 }
@@ -172,9 +172,9 @@ DrallistStatus drallist_list(std::FILE *index, std::FILE *data, std::FILE *out_f
             break;
         }
         const char *name = reinterpret_cast<const char *>(name_bytes);
-        if (!entries.take(kLe32Size, offset_bytes))
+        if (!entries.take(velmo::kLe32Size, offset_bytes))
             break;
-        const std::int32_t offset = le32_decode(offset_bytes);
+        const std::int32_t offset = velmo::decode_le32(offset_bytes);
 
         out.text("DRAL ");
         out.number(n);

@@ -13,11 +13,11 @@ const std::string kMarker(8, '\n');
 
 TEST(DraldbLe32, EncodesLittleEndianWhateverTheHost) {
     unsigned char bytes[4];
-    draldb::encode_le32(-2, bytes);
+    velmo::encode_le32(-2, bytes);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(bytes), 4), "\xFE\xFF\xFF\xFF");
     for (int32_t v : {0, 1, 0x12345678, INT32_MAX, INT32_MIN, -1}) {
-        draldb::encode_le32(v, bytes);
-        EXPECT_EQ(draldb::decode_le32(bytes), v);
+        velmo::encode_le32(v, bytes);
+        EXPECT_EQ(velmo::decode_le32(bytes), v);
     }
 }
 

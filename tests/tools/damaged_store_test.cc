@@ -71,7 +71,7 @@ constexpr unsigned char kFlips[] = {0xFF, 0x7F};
 constexpr std::size_t kProgramSample = 7;
 
 std::int32_t le32_at(const std::string &bytes, std::size_t at) {
-    return le32_decode(reinterpret_cast<const unsigned char *>(bytes.data() + at));
+    return velmo::decode_le32(reinterpret_cast<const unsigned char *>(bytes.data() + at));
 }
 
 std::string entry_text(std::size_t n, const std::string &details) {

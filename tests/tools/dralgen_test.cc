@@ -28,9 +28,9 @@ const std::string kUsage = "\nUSAGE:\n  dralgen (sourcename) (outputname)\n\n"
 const std::string kEndMarker(8, '\n');
 
 std::string le32(std::int32_t v) {
-    unsigned char b[kLe32Size];
-    le32_encode(v, b);
-    return {reinterpret_cast<char *>(b), kLe32Size};
+    unsigned char b[velmo::kLe32Size];
+    velmo::encode_le32(v, b);
+    return {reinterpret_cast<char *>(b), velmo::kLe32Size};
 }
 std::string entry(const std::string &name8, std::int32_t offset) {
     return name8 + le32(offset);

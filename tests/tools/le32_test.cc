@@ -9,7 +9,7 @@ namespace {
 
 struct Case {
     std::int32_t value;
-    unsigned char bytes[kLe32Size];
+    unsigned char bytes[velmo::kLe32Size];
 };
 
 TEST(Le32, EncodesAndDecodesLeastSignificantByteFirst) {
@@ -20,10 +20,10 @@ TEST(Le32, EncodesAndDecodesLeastSignificantByteFirst) {
                           {INT32_MAX, {0xff, 0xff, 0xff, 0x7f}},
                           {INT32_MIN, {0, 0, 0, 0x80}}};
     for (const Case &c : cases) {
-        unsigned char out[kLe32Size] = {};
-        le32_encode(c.value, out);
-        EXPECT_EQ(0, std::memcmp(out, c.bytes, kLe32Size)) << c.value;
-        EXPECT_EQ(le32_decode(c.bytes), c.value);
+        unsigned char out[velmo::kLe32Size] = {};
+        velmo::encode_le32(c.value, out);
+        EXPECT_EQ(0, std::memcmp(out, c.bytes, velmo::kLe32Size)) << c.value;
+        EXPECT_EQ(velmo::decode_le32(c.bytes), c.value);
     }
 }
 
