@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "draldb.h"
+#include "file_ptr.h"
 #include "stream_io.h"
 
 using namespace draldb;
@@ -58,10 +59,6 @@ class RecordReader {
     size_t capacity_ = 0;
 };
 
-FilePtr open_for_reading(const char *path) {
-    return FilePtr(std::fopen(path, "r"));
-}
-
 // One write(2) on a descriptor opened for appending puts the whole record at
 // the file's end at once, so records of concurrent writers never interleave.
 int append_record(const char *path, const char *record, size_t length) {
@@ -93,7 +90,7 @@ int write_id(const char *path, const char *name, int32_t id) {
 }
 
 int uname_to_id(const char *path, const char *name, char *id_out) {
-    const FilePtr file = open_for_reading(path);
+    const velmo::FilePtr file = velmo::open_file(path, "r");
     if (!file)
         return 0;
     RecordReader reader(file.get());
@@ -109,7 +106,7 @@ int uname_to_id(const char *path, const char *name, char *id_out) {
 }
 
 int32_t next_id(const char *path) {
-    const FilePtr file = open_for_reading(path);
+    const velmo::FilePtr file = velmo::open_file(path, "r");
     if (!file)
         return 0;
     RecordReader reader(file.get());

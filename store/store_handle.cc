@@ -1,10 +1,12 @@
 // The store handle: opening and closing a store, and everything that writes
 // to it (index entries, the end marker, blocks and block headers).
 #include <climits>
+#include <memory>
 #include <new>
 #include <string>
 
 #include "draldb.h"
+#include "file_ptr.h"
 #include "index_reader.h"
 #include "le32.h"
 #include "stream_io.h"
@@ -48,7 +50,7 @@ dral_handle *dral_open(const char *path) {
     std::unique_ptr<dral_handle> h(new (std::nothrow) dral_handle{});
     if (!h)
         return nullptr;
-    FilePtr index;
+    velmo::FilePtr index;
     try {
         index.reset(open_emptied((std::string(path) + ".dral").c_str()));
     } catch (...) { // no exception may leave the library
@@ -56,7 +58,7 @@ dral_handle *dral_open(const char *path) {
     }
     if (!index)
         return nullptr;
-    FilePtr data(open_emptied(path));
+    velmo::FilePtr data(open_emptied(path));
     if (!data)
         return nullptr;
     h->index = index.release();

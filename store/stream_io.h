@@ -7,16 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 
 #include "store_format.h"
 
 namespace draldb {
-
-struct FileCloser {
-    void operator()(FILE *stream) const { std::fclose(stream); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 // Positions stream at offset from its start; false for a negative offset or a
 // failed seek, in which case no read or write may follow.

@@ -6,9 +6,9 @@
 // messages go to standard output. Exit status 0 after a complete run, 1 on a
 // bad command line, a file that cannot be opened, or a failed read or write.
 #include "dralgen.h"
+#include "file_ptr.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 namespace {
@@ -20,16 +20,6 @@ constexpr char kNoSource[] = "\nAch! Eye canna open the file lad!\n";
 constexpr char kNoIndex[] = "\nBloody'ell, eye canna very well index yer bloody database if I "
                             "cant open the file, now can I?\n";
 constexpr char kNoData[] = "\nAch, cant open data file.\n";
-
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Closes a file that was written; false if its last bytes did not make it.
-bool close_written(FilePtr &file) {
-    return std::fclose(file.release()) == 0;
-}
 
 const char *failure_message(DralgenStatus status) {
     switch (status) {
@@ -64,13 +54,13 @@ int main(int argc, char **argv) {
     }
     const std::string index_path = std::string(argv[2]) + ".dral";
 
-    FilePtr source(std::fopen(argv[1], "rb"));
+    velmo::FilePtr source = velmo::open_file(argv[1], "rb");
     if (!source)
         return fail_open(kNoSource);
-    FilePtr index(std::fopen(index_path.c_str(), "wb"));
+    velmo::FilePtr index = velmo::open_file(index_path.c_str(), "wb");
     if (!index)
         return fail_open(kNoIndex);
-    FilePtr data(std::fopen(argv[2], "wb"));
+    velmo::FilePtr data = velmo::open_file(argv[2], "wb");
     if (!data)
         return fail_open(kNoData);
 
@@ -82,9 +72,10 @@ int main(int argc, char **argv) {
 
     DralgenStatus status =
         dralgen_convert(source.get(), index.get(), data.get(), kDralgenMaxFileBytes);
-    if (status == DralgenStatus::ok && !close_written(index))
+    // Both files were written: a close is where their last bytes may fail.
+    if (status == DralgenStatus::ok && !velmo::close_checked(index))
         status = DralgenStatus::index_unwritable;
-    if (status == DralgenStatus::ok && !close_written(data))
+    if (status == DralgenStatus::ok && !velmo::close_checked(data))
         status = DralgenStatus::data_unwritable;
     if (status != DralgenStatus::ok) {
         std::fputs(failure_message(status), stdout);

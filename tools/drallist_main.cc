@@ -8,9 +8,9 @@
 // command line, a file that cannot be opened, an index without its end marker
 // or a block header that could not be read.
 #include "drallist.h"
+#include "file_ptr.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
 
 namespace {
@@ -18,11 +18,6 @@ namespace {
 constexpr char kUsage[] = "\n USAGE drallist (file) (opts)\n";
 constexpr char kNoData[] = "Cannot open data file.\n";
 constexpr char kNoIndex[] = "Cannot open .dral file.\n";
-
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 } // namespace
 
@@ -34,9 +29,9 @@ int main(int argc, char **argv) {
     const bool details = argc == 3;
     const std::string index_path = std::string(argv[1]) + ".dral";
 
-    FilePtr data;
+    velmo::FilePtr data;
     if (details) {
-        data.reset(std::fopen(argv[1], "rb"));
+        data = velmo::open_file(argv[1], "rb");
         if (!data) {
             std::fputs(kNoData, stdout);
             return 1;
@@ -44,7 +39,7 @@ int main(int argc, char **argv) {
         // The listing reads the data file through a window of its own.
         std::setvbuf(data.get(), nullptr, _IONBF, 0);
     }
-    FilePtr index(std::fopen(index_path.c_str(), "rb"));
+    velmo::FilePtr index = velmo::open_file(index_path.c_str(), "rb");
     if (!index) {
         std::fputs(kNoIndex, stdout);
         return 1;

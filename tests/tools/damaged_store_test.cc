@@ -8,6 +8,7 @@
 // (scripts/test) to catch; this test checks what the readers answer.
 #include "draldb.h"
 #include "drallist.h"
+#include "file_ptr.h"
 #include "le32.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -209,11 +210,6 @@ void expect_status_matches(DrallistStatus status, const std::string &listing) {
     EXPECT_EQ(status, expected) << listing;
 }
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
@@ -225,15 +221,15 @@ struct Listing {
 
 // drallist's listing of the store at `path`, read as the program reads it.
 Listing list_in_process(const std::string &path, bool details) {
-    FilePtr index(std::fopen((path + ".dral").c_str(), "rb"));
-    FilePtr data(details ? std::fopen(path.c_str(), "rb") : nullptr);
+    velmo::FilePtr index(std::fopen((path + ".dral").c_str(), "rb"));
+    velmo::FilePtr data(details ? std::fopen(path.c_str(), "rb") : nullptr);
     if (!index || (details && !data)) {
         ADD_FAILURE() << "cannot open the store at " << path;
         return {DrallistStatus::output_failed, ""};
     }
     char *text = nullptr;
     std::size_t length = 0;
-    FilePtr out(open_memstream(&text, &length));
+    velmo::FilePtr out(open_memstream(&text, &length));
     Listing listing{DrallistStatus::output_failed, ""};
     if (out)
         listing.status = drallist_list(index.get(), data.get(), out.get());

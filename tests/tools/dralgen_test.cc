@@ -1,6 +1,7 @@
 // End-to-end tests of dralgen: build stores from sources made here and check
 // the files byte for byte (layout in docs/store-format.md).
 #include "dralgen.h"
+#include "file_ptr.h"
 #include "le32.h"
 #include "support/files.h"
 #include "support/process.h"
@@ -10,7 +11,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 
 using namespace std::string_literals;
 
@@ -165,9 +165,7 @@ TEST_F(DralgenTest, FailedReadsAndWritesEndWithStatusOne) {
 
 // The conversion in-process, with a small size limit in place of 2^31 - 1.
 DralgenStatus convert_with_limit(const std::string &source, std::int64_t limit) {
-    using File = std::unique_ptr<std::FILE, int (*)(std::FILE *)>;
-    File src(std::tmpfile(), std::fclose), index(std::tmpfile(), std::fclose),
-        data(std::tmpfile(), std::fclose);
+    const velmo::FilePtr src(std::tmpfile()), index(std::tmpfile()), data(std::tmpfile());
     std::fputs(source.c_str(), src.get());
     std::rewind(src.get());
     return dralgen_convert(src.get(), index.get(), data.get(), limit);
