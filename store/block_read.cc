@@ -9,7 +9,9 @@
 #include "le32.h"
 #include "stream_io.h"
 
-using namespace draldb;
+using draldb::BlockProbe;
+using draldb::kStringType;
+using draldb::probe_block;
 
 namespace {
 

@@ -8,7 +8,13 @@
 #include "le32.h"
 #include "stream_io.h"
 
-using namespace draldb;
+using draldb::BlockProbe;
+using draldb::kBlockHeaderSize;
+using draldb::kNameSize;
+using draldb::kNumberType;
+using draldb::kStringType;
+using draldb::probe_block;
+using draldb::stream_length;
 
 namespace {
 

@@ -9,7 +9,10 @@
 #include "index_reader.h"
 #include "name_match.h"
 
-using namespace draldb;
+using draldb::decode_entry;
+using draldb::IndexEntry;
+using draldb::IndexReader;
+using draldb::NamePattern;
 
 extern "C" {
 

@@ -10,9 +10,6 @@
 
 #include "draldb.h"
 #include "file_ptr.h"
-#include "stream_io.h"
-
-using namespace draldb;
 
 namespace {
 

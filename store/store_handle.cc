@@ -11,7 +11,16 @@
 #include "le32.h"
 #include "stream_io.h"
 
-using namespace draldb;
+using draldb::BlockHeader;
+using draldb::encode_block_header;
+using draldb::encode_entry;
+using draldb::IndexReader;
+using draldb::kBlockHeaderSize;
+using draldb::kEndMarker;
+using draldb::kEntrySize;
+using draldb::seek_to;
+using draldb::stream_length;
+using draldb::write_all;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "draldb.h"
 #include "name_match.h"
 
-using namespace draldb;
+using draldb::NamePattern;
 
 extern "C" {
 

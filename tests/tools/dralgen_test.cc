@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 
-using namespace std::string_literals;
+using std::string_literals::operator""s;
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <filesystem>
 
-using namespace std::string_literals;
+using std::string_literals::operator""s;
 
 namespace {
 
