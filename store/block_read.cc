@@ -64,8 +64,8 @@ int32_t dral_readlong(dral_handle *h, int32_t offset) {
     if (!probe_block(h->data, offset, probe))
         return -1;
     // The value has 4 bytes; a longer payload contributes only its first 4.
-    const size_t count = std::min<size_t>(readable_payload(probe), 4);
-    unsigned char bytes[4] = {0, 0, 0, 0};
+    const size_t count = std::min(readable_payload(probe), velmo::kLe32Size);
+    unsigned char bytes[velmo::kLe32Size] = {};
     if (count == 0 || std::fread(bytes, 1, count, h->data) == 0)
         return -1;
     return velmo::decode_le32(bytes);

@@ -82,7 +82,7 @@ int32_t set_strfield(dral_handle *h, const char *uid, const char *field, const c
 }
 
 int32_t set_longfield(dral_handle *h, const char *uid, const char *field, int32_t value) {
-    unsigned char bytes[4];
+    unsigned char bytes[velmo::kLe32Size];
     velmo::encode_le32(value, bytes);
     return write_field(h, uid, field, kNumberType, sizeof bytes, bytes);
 }

@@ -2,8 +2,8 @@
 // marker, or up to an entry that the file ends inside of. The index is read in
 // large chunks rather than one entry per call, since every lookup scans it
 // from the start.
-#ifndef DRALDB_INDEX_READER_H
-#define DRALDB_INDEX_READER_H
+#ifndef VELMO_STORE_INDEX_READER_H
+#define VELMO_STORE_INDEX_READER_H
 
 #include <array>
 #include <cstddef>

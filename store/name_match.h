@@ -10,8 +10,8 @@
 // bytewise form is then one masked 8-byte comparison, and the other patterns
 // first have the characters before their first wildcard compared the same
 // way, since fnmatch matches those only by themselves.
-#ifndef DRALDB_NAME_MATCH_H
-#define DRALDB_NAME_MATCH_H
+#ifndef VELMO_STORE_NAME_MATCH_H
+#define VELMO_STORE_NAME_MATCH_H
 
 #include <cstddef>
 #include <cstdint>

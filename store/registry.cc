@@ -80,7 +80,8 @@ int write_id(const char *path, const char *name, int32_t id) {
     if (id < 0 || id > kLargestId || std::strchr(name, '\n') != nullptr)
         return -1;
     char record[kNameLength + kIdLength + 3];
-    const int length = std::snprintf(record, sizeof record, "%.12s\n%05d\n", name, id);
+    const int length = std::snprintf(record, sizeof record, "%.*s\n%05d\n",
+                                     static_cast<int>(kNameLength), name, id);
     if (length < 0 || static_cast<size_t>(length) >= sizeof record)
         return -1;
     return append_record(path, record, static_cast<size_t>(length));

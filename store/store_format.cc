@@ -8,8 +8,7 @@ namespace draldb {
 
 using velmo::decode_le32;
 using velmo::encode_le32;
-
-const unsigned char kEndMarker[kNameSize] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+using velmo::kLe32Size;
 
 IndexEntry decode_entry(const unsigned char *bytes) {
     IndexEntry entry{};
@@ -25,12 +24,12 @@ void encode_entry(const char *name8, int32_t offset, unsigned char *out) {
 }
 
 BlockHeader decode_block_header(const unsigned char *bytes) {
-    return BlockHeader{decode_le32(bytes), decode_le32(bytes + 4)};
+    return BlockHeader{decode_le32(bytes), decode_le32(bytes + kLe32Size)};
 }
 
 void encode_block_header(BlockHeader header, unsigned char *out) {
     encode_le32(header.type, out);
-    encode_le32(header.size, out + 4);
+    encode_le32(header.size, out + kLe32Size);
 }
 
 } // namespace draldb

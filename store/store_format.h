@@ -1,23 +1,23 @@
 // Byte layout of a store's index entries and data blocks, as described in
 // docs/store-format.md. Pure encode/decode, no I/O, so that readers can be
 // exercised on raw bytes.
-#ifndef DRALDB_STORE_FORMAT_H
-#define DRALDB_STORE_FORMAT_H
+#ifndef VELMO_STORE_STORE_FORMAT_H
+#define VELMO_STORE_STORE_FORMAT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "store_layout.h"
+
 namespace draldb {
 
-constexpr size_t kNameSize = 8;
-constexpr size_t kEntrySize = kNameSize + 4;
-constexpr size_t kBlockHeaderSize = 8;
-constexpr int32_t kStringType = 2;
-constexpr int32_t kNumberType = 3;
-
-// Eight line feeds, standing where the next entry's name would.
-extern const unsigned char kEndMarker[kNameSize];
+using velmo::kBlockHeaderSize;
+using velmo::kEndMarker;
+using velmo::kEntrySize;
+using velmo::kNameSize;
+using velmo::kNumberType;
+using velmo::kStringType;
 
 struct IndexEntry {
     char name[kNameSize + 1]; // bytes before the first NUL, terminated
@@ -31,7 +31,7 @@ struct BlockHeader {
 
 // Inline: the lookups ask this once per entry of every scan.
 inline bool is_end_marker(const unsigned char *name_bytes) {
-    return std::memcmp(name_bytes, "\n\n\n\n\n\n\n\n", kNameSize) == 0;
+    return std::memcmp(name_bytes, kEndMarker, kNameSize) == 0;
 }
 IndexEntry decode_entry(const unsigned char *bytes);
 // Copies exactly kNameSize bytes from name8.

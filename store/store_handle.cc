@@ -130,12 +130,13 @@ int32_t dral_write(dral_handle *h, int32_t offset, int32_t type, int32_t size,
 void dral_hdr(dral_handle *h, int32_t offset, int32_t type, int32_t size) {
     if (offset < 0)
         return;
-    unsigned char field[4];
+    unsigned char field[velmo::kLe32Size];
     if (type != -1 && seek_to(h->data, offset)) {
         velmo::encode_le32(type, field);
         write_all(h->data, field, sizeof field);
     }
-    if (size != -1 && seek_to(h->data, static_cast<int64_t>(offset) + 4)) {
+    if (size != -1 &&
+        seek_to(h->data, static_cast<int64_t>(offset) + static_cast<int64_t>(velmo::kLe32Size))) {
         velmo::encode_le32(size, field);
         write_all(h->data, field, sizeof field);
     }

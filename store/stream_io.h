@@ -1,8 +1,8 @@
 // Thin, checked wrappers over the stdio positioning and transfer calls that
 // the store uses on its two streams. Positions are 64-bit here so that a file
 // grown past what a 32-bit offset can name is seen as such.
-#ifndef DRALDB_STREAM_IO_H
-#define DRALDB_STREAM_IO_H
+#ifndef VELMO_STORE_STREAM_IO_H
+#define VELMO_STORE_STREAM_IO_H
 
 #include <cstddef>
 #include <cstdint>

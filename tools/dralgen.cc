@@ -13,6 +13,7 @@
 #include "dralgen.h"
 
 #include "le32.h"
+#include "store_layout.h"
 
 #include <algorithm>
 #include <cassert>
@@ -24,11 +25,12 @@ namespace {
 constexpr char kStartPrefix[] = "BLOCK START";
 constexpr char kEndPrefix[] = "BLOCK END";
 constexpr std::size_t kNameOffset = 12; // the character after the start prefix is skipped
-constexpr std::size_t kNameBytes = 8;
-constexpr std::size_t kEntryBytes = kNameBytes + velmo::kLe32Size;
-constexpr std::size_t kHeaderBytes = 2 * velmo::kLe32Size;
-constexpr std::int32_t kStringType = 2;
-constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+using velmo::kBlockHeaderSize;
+using velmo::kEndMarker;
+using velmo::kEntrySize;
+using velmo::kLe32Size;
+using velmo::kNameSize;
+using velmo::kStringType;
 constexpr std::size_t kMaxPieceBytes = 4095; // a 4096-byte line buffer and its terminator
 constexpr std::size_t kReadBufferBytes = 1 << 20;
 constexpr std::size_t kDataBufferBytes = 1 << 20;
@@ -118,14 +120,14 @@ class OutputBuffer {
 
     // REQUIRES: the 4 bytes at pos were appended in one call.
     bool rewrite_le32(std::int64_t pos, std::int32_t value) {
-        unsigned char bytes[velmo::kLe32Size];
+        unsigned char bytes[kLe32Size];
         velmo::encode_le32(value, bytes);
         if (pos >= flushed_) {
-            std::memcpy(buf_.get() + (pos - flushed_), bytes, velmo::kLe32Size);
+            std::memcpy(buf_.get() + (pos - flushed_), bytes, kLe32Size);
             return true;
         }
         return fseeko(file_, pos, SEEK_SET) == 0 &&
-               std::fwrite(bytes, 1, velmo::kLe32Size, file_) == velmo::kLe32Size &&
+               std::fwrite(bytes, 1, kLe32Size, file_) == kLe32Size &&
                fseeko(file_, flushed_, SEEK_SET) == 0;
     }
 
@@ -161,24 +163,24 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
     while (reader.next(line, piece_len, len)) {
         if (starts_with(line, len, kStartPrefix)) {
             // Room for this entry and the end marker still to come.
-            if (index_out.size() + static_cast<std::int64_t>(kEntryBytes + kNameBytes) >
+            if (index_out.size() + static_cast<std::int64_t>(kEntrySize + kNameSize) >
                 max_file_bytes)
                 return DralgenStatus::index_too_large;
-            if (out.size() + static_cast<std::int64_t>(kHeaderBytes) > max_file_bytes)
+            if (out.size() + static_cast<std::int64_t>(kBlockHeaderSize) > max_file_bytes)
                 return DralgenStatus::data_too_large;
 
-            unsigned char entry[kEntryBytes] = {}; // a short name stays NUL-filled
+            unsigned char entry[kEntrySize] = {}; // a short name stays NUL-filled
             if (len > kNameOffset)
-                std::memcpy(entry, line + kNameOffset, std::min(len - kNameOffset, kNameBytes));
-            velmo::encode_le32(static_cast<std::int32_t>(out.size()), entry + kNameBytes);
-            if (!index_out.append(entry, kEntryBytes))
+                std::memcpy(entry, line + kNameOffset, std::min(len - kNameOffset, kNameSize));
+            velmo::encode_le32(static_cast<std::int32_t>(out.size()), entry + kNameSize);
+            if (!index_out.append(entry, kEntrySize))
                 return DralgenStatus::index_unwritable;
 
-            unsigned char header[kHeaderBytes];
+            unsigned char header[kBlockHeaderSize];
             velmo::encode_le32(kStringType, header);
-            velmo::encode_le32(0, header + velmo::kLe32Size); // filled in by the end line
-            datasize_pos = out.size() + static_cast<std::int64_t>(velmo::kLe32Size);
-            if (!out.append(header, kHeaderBytes))
+            velmo::encode_le32(0, header + kLe32Size); // filled in by the end line
+            datasize_pos = out.size() + static_cast<std::int64_t>(kLe32Size);
+            if (!out.append(header, kBlockHeaderSize))
                 return DralgenStatus::data_unwritable;
             in_block = true;
             running_size = 0;
@@ -206,7 +208,7 @@ DralgenStatus dralgen_convert(std::FILE *source, std::FILE *index, std::FILE *da
     // the blocks it points at are missing.
     if (!out.flush() || std::fflush(data) != 0)
         return DralgenStatus::data_unwritable;
-    if (!index_out.append(kEndMarker, kNameBytes) || !index_out.flush() || std::fflush(index) != 0)
+    if (!index_out.append(kEndMarker, kNameSize) || !index_out.flush() || std::fflush(index) != 0)
         return DralgenStatus::index_unwritable;
     return DralgenStatus::ok;
 }

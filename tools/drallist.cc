@@ -8,6 +8,7 @@
 #include "drallist.h"
 
 #include "le32.h"
+#include "store_layout.h"
 
 #include <charconv>
 #include <cstdint>
@@ -16,9 +17,10 @@
 
 namespace {
 
-constexpr std::size_t kNameBytes = 8;
-constexpr std::size_t kHeaderBytes = 2 * velmo::kLe32Size;
-constexpr char kEndMarker[kNameBytes] = {'\n', '\n', '\n', '\n', '\n', '\n', '\n', '\n'};
+using velmo::kBlockHeaderSize;
+using velmo::kEndMarker;
+using velmo::kLe32Size;
+using velmo::kNameSize;
 constexpr std::size_t kOutBufferBytes = 1 << 16;
 
 // Collects output text and hands it to a stream in large pieces.
@@ -111,17 +113,17 @@ class HeaderReader {
     // Copies the 8 header bytes at `offset` to out; false if the data file
     // ends before them.
     bool read(std::int64_t offset, unsigned char *out) {
-        const std::int64_t want = static_cast<std::int64_t>(kHeaderBytes);
+        const std::int64_t want = static_cast<std::int64_t>(kBlockHeaderSize);
         if (offset < start_ || offset + want > start_ + static_cast<std::int64_t>(len_)) {
             len_ = 0;
             if (fseeko(data_, offset, SEEK_SET) != 0)
                 return false;
             start_ = offset;
             len_ = std::fread(window_.get(), 1, kWindowBytes, data_);
-            if (len_ < kHeaderBytes)
+            if (len_ < kBlockHeaderSize)
                 return false;
         }
-        std::memcpy(out, window_.get() + (offset - start_), kHeaderBytes);
+        std::memcpy(out, window_.get() + (offset - start_), kBlockHeaderSize);
         return true;
     }
 
@@ -136,7 +138,7 @@ class HeaderReader {
 // Appends the block details of the entry at `offset`; false if its header
 // could not be read.
 bool list_details(HeaderReader &headers, std::int32_t offset, Output &out) {
-    unsigned char header[kHeaderBytes];
+    unsigned char header[kBlockHeaderSize];
     if (offset < 0) {
         out.text("( bad data offset )");
         return false;
@@ -148,7 +150,7 @@ bool list_details(HeaderReader &headers, std::int32_t offset, Output &out) {
     out.text("( datatype ");
     out.number(velmo::decode_le32(header));
     out.text(" datasize ");
-    out.number(velmo::decode_le32(header + velmo::kLe32Size));
+    out.number(velmo::decode_le32(header + kLe32Size));
     out.text(" )");
     return true;
 }
@@ -165,23 +167,23 @@ DrallistStatus drallist_list(std::FILE *index, std::FILE *data, std::FILE *out_f
     for (std::int64_t n = 0; !out.failed(); ++n) {
         const unsigned char *name_bytes = nullptr;
         const unsigned char *offset_bytes = nullptr;
-        if (!entries.take(kNameBytes, name_bytes))
+        if (!entries.take(kNameSize, name_bytes))
             break;
-        if (std::memcmp(name_bytes, kEndMarker, kNameBytes) == 0) {
+        if (std::memcmp(name_bytes, kEndMarker, kNameSize) == 0) {
             reached_end = true;
             break;
         }
         const char *name = reinterpret_cast<const char *>(name_bytes);
-        if (!entries.take(velmo::kLe32Size, offset_bytes))
+        if (!entries.take(kLe32Size, offset_bytes))
             break;
         const std::int32_t offset = velmo::decode_le32(offset_bytes);
 
         out.text("DRAL ");
         out.number(n);
         out.text(": name: ");
-        const void *nul = std::memchr(name, '\0', kNameBytes);
-        out.text(name, nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - name)
-                           : kNameBytes);
+        const void *nul = std::memchr(name, '\0', kNameSize);
+        out.text(name,
+                 nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - name) : kNameSize);
         out.text(" (data offset ");
         out.number(offset);
         out.text(")");
