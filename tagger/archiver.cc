@@ -39,7 +39,7 @@ ChildStatus run_archiver(const ArchiverRun &run) {
     if (!settings.siteop) {
         const std::string line = shell_command(call);
         echo_command(line.c_str());
-        return run_shell(line, run.credentials, run.file_size_limit);
+        return run_shell(line, run.credentials, run.file_size_limit, CHILD_CPU_SECONDS);
     }
     const DirectStart direct = direct_start(call);
     ChildStart start;
@@ -47,6 +47,7 @@ ChildStatus run_archiver(const ArchiverRun &run) {
     start.argv = direct.argv;
     start.credentials = run.credentials;
     start.file_size_limit = run.file_size_limit;
+    start.cpu_seconds = CHILD_CPU_SECONDS;
     UniqueFd input;
     if (!direct.stdin_path.empty()) {
         input.reset(open(direct.stdin_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));

@@ -10,6 +10,7 @@
 // handler of the tagger's can run in the child.
 #include "child_process.h"
 
+#include "fixed_paths.h"
 #include "stop_signals.h"
 #include "unique_fd.h"
 
@@ -38,6 +39,8 @@ struct PreparedChild {
     gid_t gid;
     bool limit_size;
     rlimit size_limit;
+    bool limit_cpu;
+    rlimit cpu_limit;
     const sigset_t *signal_mask; // the parent's mask before all were blocked
     volatile int *start_error;
     pid_t parent;
@@ -65,11 +68,12 @@ bool become_user(uid_t uid, gid_t gid) {
 
     bool ready = setsid() >= 0 && dup2(c.stdin_fd, STDIN_FILENO) >= 0 &&
                  (c.stdout_fd < 0 || dup2(c.stdout_fd, STDOUT_FILENO) >= 0);
-    if (ready && c.limit_size) {
-        // A child stopped by the size limit leaves no core file behind.
+    if (ready && (c.limit_size || c.limit_cpu)) {
+        // A child stopped by a limit leaves no core file behind.
         const rlimit no_core{0, 0};
-        ready =
-            setrlimit(RLIMIT_FSIZE, &c.size_limit) == 0 && setrlimit(RLIMIT_CORE, &no_core) == 0;
+        ready = setrlimit(RLIMIT_CORE, &no_core) == 0 &&
+                (!c.limit_size || setrlimit(RLIMIT_FSIZE, &c.size_limit) == 0) &&
+                (!c.limit_cpu || setrlimit(RLIMIT_CPU, &c.cpu_limit) == 0);
     }
     if (ready && c.switch_user)
         ready = become_user(c.uid, c.gid);
@@ -88,17 +92,20 @@ bool become_user(uid_t uid, gid_t gid) {
     _exit(127);
 }
 
-// The limit is never raised above the one the tagger runs under, which the
-// child could not take back.
-rlimit size_limit_for(long long bytes) {
+// A limit is never raised above the one the tagger runs under, which the
+// child could not take back. The hard limit is `grace` above the soft one:
+// past the soft processor limit the child gets SIGXCPU, past the hard one
+// SIGKILL.
+rlimit limit_for(int resource, long long wanted, rlim_t grace) {
     rlimit limit{RLIM_INFINITY, RLIM_INFINITY};
-    if (bytes < 0)
+    if (wanted < 0)
         return limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    const rlim_t wanted = static_cast<rlim_t>(bytes);
-    if (limit.rlim_cur == RLIM_INFINITY || wanted < limit.rlim_cur)
-        limit.rlim_cur = wanted;
-    limit.rlim_max = limit.rlim_cur;
+    getrlimit(resource, &limit);
+    const rlim_t value = static_cast<rlim_t>(wanted);
+    if (limit.rlim_cur == RLIM_INFINITY || value < limit.rlim_cur)
+        limit.rlim_cur = value;
+    if (limit.rlim_max == RLIM_INFINITY || limit.rlim_cur + grace < limit.rlim_max)
+        limit.rlim_max = limit.rlim_cur + grace;
     return limit;
 }
 
@@ -145,7 +152,9 @@ ChildStatus run_child(const ChildStart &start) {
                         start.credentials.uid,
                         start.credentials.gid,
                         start.file_size_limit >= 0,
-                        size_limit_for(start.file_size_limit),
+                        limit_for(RLIMIT_FSIZE, start.file_size_limit, 0),
+                        start.cpu_seconds >= 0,
+                        limit_for(RLIMIT_CPU, start.cpu_seconds, 1),
                         &parent_mask,
                         &start_error,
                         getpid()};
@@ -186,12 +195,13 @@ ChildStatus run_child(const ChildStart &start) {
 }
 
 ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
-                      long long file_size_limit) {
+                      long long file_size_limit, int cpu_seconds) {
     ChildStart start;
     start.program = "/bin/sh";
     start.argv = {"sh", "-c", line};
     start.credentials = credentials;
     start.file_size_limit = file_size_limit;
+    start.cpu_seconds = cpu_seconds;
     return run_child(start);
 }
 
@@ -280,6 +290,10 @@ std::string describe_status(const ChildStatus &status, Archiver program) {
         return "was not started: velmotag is stopping";
     if (status.start_error != 0)
         return std::string("could not be started: ") + std::strerror(status.start_error);
+    if (status.signal == SIGXCPU)
+        return "was killed by signal " + std::to_string(status.signal) +
+               " (it ran past its limit of " + std::to_string(CHILD_CPU_SECONDS) +
+               " seconds of processor time)";
     if (status.signal != 0)
         return "was killed by signal " + std::to_string(status.signal);
     if (status.exit_code < 0)

@@ -3,7 +3,8 @@
 // no controlling terminal and standard input on /dev/null unless given, so
 // no key press reaches it and it can never prompt on the terminal; it gets
 // the default dispositions of every signal, and, when asked, another user's
-// credentials and a limit on the size of the files it writes.
+// credentials, a limit on the size of the files it writes and one on the
+// processor time it takes.
 #ifndef VELMO_TAGGER_CHILD_PROCESS_H
 #define VELMO_TAGGER_CHILD_PROCESS_H
 
@@ -26,6 +27,7 @@ struct ChildStart {
     int stdout_fd = -1;            // -1: the tagger's own standard output
     ChildCredentials credentials;
     long long file_size_limit = -1; // bytes a written file may reach; -1: none
+    int cpu_seconds = -1;           // processor seconds it may take; -1: no limit
 };
 
 // How a child ended.
@@ -57,17 +59,18 @@ struct ChildStatus {
 ChildStatus run_child(const ChildStart &start);
 
 // Runs `line` with "/bin/sh -c", the way system() runs it, but as
-// run_child starts its children.
+// run_child starts its children; the limits hold for the shell and every
+// program it starts.
 ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
-                      long long file_size_limit = -1);
+                      long long file_size_limit = -1, int cpu_seconds = -1);
 
 // Which Info-ZIP program a status came from, for what its exit codes mean.
 enum class Archiver { Unzip, Zip };
 
 // Describes how a child ended for a message, such as "exit status 11 (no
 // matching member)": the exit codes in the words of the program's manual
-// page (DIAGNOSTICS), the shell's own 126 and 127, a signal, or a start
-// that failed.
+// page (DIAGNOSTICS), the shell's own 126 and 127, a signal (SIGXCPU told
+// as the processor time limit), or a start that failed.
 std::string describe_status(const ChildStatus &status, Archiver program);
 
 #endif

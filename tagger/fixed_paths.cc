@@ -12,3 +12,4 @@ const char *const ZIP_PATH = VELMOTAG_ZIP_PATH;
 const char *const TMP_DIR = VELMOTAG_TMP_DIR;
 const long long DIZ_MAX = VELMOTAG_DIZ_MAX;
 const int LOCK_WAIT_SECONDS = VELMOTAG_LOCK_WAIT;
+const int CHILD_CPU_SECONDS = VELMOTAG_CHILD_CPU;

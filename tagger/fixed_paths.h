@@ -1,9 +1,10 @@
 // What is fixed when the tagger is built: its configuration directory, the
 // two Info-ZIP programs it starts, the directory of its temporary files,
-// and two limits. They are CMake cache variables (VELMOTAG_CONF_DIR,
+// and three limits. They are CMake cache variables (VELMOTAG_CONF_DIR,
 // VELMOTAG_UNZIP_PATH, VELMOTAG_ZIP_PATH, VELMOTAG_TMP_DIR,
-// VELMOTAG_DIZ_MAX and VELMOTAG_LOCK_WAIT); the product uses the site's
-// hidden tool directory, /tmp, 65,536 bytes and 5 seconds.
+// VELMOTAG_DIZ_MAX, VELMOTAG_LOCK_WAIT and VELMOTAG_CHILD_CPU); the product
+// uses the site's hidden tool directory, /tmp, 65,536 bytes, 5 seconds and
+// 600 seconds.
 #ifndef VELMO_TAGGER_FIXED_PATHS_H
 #define VELMO_TAGGER_FIXED_PATHS_H
 
@@ -19,5 +20,13 @@ extern const long long DIZ_MAX;
 // How long a run waits for a lock that another run holds before it gives
 // the archive up as busy.
 extern const int LOCK_WAIT_SECONDS;
+
+// Processor seconds an archiver may take before the system stops it. zip
+// that cannot reopen the archive it is rewriting, as when an uploader takes
+// the read permission away halfway, asks on standard input for another
+// name, reads end of file and asks again, for ever; the limit ends that
+// loop. Honest work stays far below it: zip copies the members it keeps
+// without compressing them again.
+extern const int CHILD_CPU_SECONDS;
 
 #endif

@@ -1,6 +1,6 @@
 // The one place the tagger starts programs: exit statuses, programs that
 // cannot start or are killed, descriptors handed over, the session of its
-// own, the file size limit, and (as root) the credentials a child runs as.
+// own, the file size and processor limits, and (as root) the credentials a child runs as.
 #include "child_process.h"
 
 #include <gtest/gtest.h>
@@ -96,13 +96,21 @@ TEST(ChildProcess, OwnSessionNullInputAndTheGivenOutput) {
     EXPECT_NE(session, static_cast<long>(getsid(0)));
 }
 
-TEST(ChildProcess, FileSizeLimitStopsTheChild) {
+TEST(ChildProcess, FileSizeAndProcessorLimitsStopTheChild) {
     Output out;
     ChildStart start = shell("exec head -c 5000 /dev/zero", out.fd());
     start.file_size_limit = 1000;
     const ChildStatus status = run_child(start);
     EXPECT_FALSE(status.succeeded());
     EXPECT_EQ(out.text().size(), 1000u);
+
+    // A program that loops for ever, as zip asking end of file for a name.
+    ChildStart spinning = shell("while :; do :; done");
+    spinning.cpu_seconds = 1;
+    const ChildStatus stopped = run_child(spinning);
+    EXPECT_EQ(stopped.signal, SIGXCPU);
+    EXPECT_NE(describe_status(stopped, Archiver::Zip).find("seconds of processor time"),
+              std::string::npos);
 }
 
 TEST(ChildProcess, RunsAsTheGivenUserWithoutOtherGroups) {
