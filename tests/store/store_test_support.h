@@ -9,8 +9,10 @@
 
 #include "draldb.h"
 #include "support/files.h"
+#include "support/store_bytes.h"
 #include "support/temp_dir.h"
 
+using velmo::test::le32;
 using velmo::test::read_file;
 using velmo::test::TempDir;
 using velmo::test::write_file;
@@ -39,9 +41,5 @@ struct TempStore {
         return offset;
     }
 };
-
-inline std::string le32(uint32_t v) {
-    return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-}
 
 #endif

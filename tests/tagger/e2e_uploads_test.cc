@@ -14,7 +14,7 @@ namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::string_literals;
+using std::string_literals::operator""s;
 
 const std::string kDiz = "Cool tool\r\nTiny\r\n";
 const std::string kStored = tagged("Cool tool\n\rTiny\n\r");

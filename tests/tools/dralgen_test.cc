@@ -2,9 +2,9 @@
 // the files byte for byte (layout in docs/store-format.md).
 #include "dralgen.h"
 #include "file_ptr.h"
-#include "le32.h"
 #include "support/files.h"
 #include "support/process.h"
+#include "support/store_bytes.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@ using std::string_literals::operator""s;
 
 namespace {
 
+using velmo::test::le32;
 using velmo::test::read_existing_file;
 using velmo::test::run_program;
 using velmo::test::RunResult;
@@ -25,13 +26,7 @@ using velmo::test::write_file;
 const std::string kUsage = "\nUSAGE:\n  dralgen (sourcename) (outputname)\n\n"
                            "Reads data source information and creates a table-indexed output "
                            "file.\n\n";
-const std::string kEndMarker(8, '\n');
-
-std::string le32(std::int32_t v) {
-    unsigned char b[velmo::kLe32Size];
-    velmo::encode_le32(v, b);
-    return {reinterpret_cast<char *>(b), velmo::kLe32Size};
-}
+const std::string &kEndMarker = velmo::test::kEndMarkerBytes;
 std::string entry(const std::string &name8, std::int32_t offset) {
     return name8 + le32(offset);
 }

@@ -2,6 +2,7 @@
 // that dralgen writes.
 #include "support/files.h"
 #include "support/process.h"
+#include "support/store_bytes.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ using velmo::test::TempDir;
 using velmo::test::write_file;
 
 const std::string kUsage = "\n USAGE drallist (file) (opts)\n";
-const std::string kEndMarker(8, '\n');
+const std::string &kEndMarker = velmo::test::kEndMarkerBytes;
 const std::string kExampleIndex = "intro\n\0\0"s
                                   "\0\0\0\0"s +
                                   kEndMarker;
