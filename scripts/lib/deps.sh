@@ -39,51 +39,35 @@ install_packages() {
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null
 }
 
-# Like require_packages, but only says whether everything is here.
-have_all() {
-    local item what
-    for item in "$@"; do
-        what=${item%%:*}
-        if [[ $what == /* ]]; then
-            [[ -e $what ]] || return 1
-        else
-            command -v "$what" >/dev/null 2>&1 || return 1
-        fi
-    done
-}
-
 # The libFuzzer runtime of the clang on PATH, as clang itself finds it.
-# find_fuzzer_runtime sets FUZZER_RUNTIME to its path and returns 0, or sets
-# FUZZER_MISSING to the reason it is not here and returns 1. As root, a
-# missing runtime is first installed from clang's own version of the package
-# (libclang-rt-N-dev on Debian); clang itself is not installed.
+# find_fuzzer_runtime returns 0 when it is here, or sets FUZZER_MISSING to
+# the reason it is not and returns 1. As root, a missing runtime is first
+# installed from clang's own version of the package (libclang-rt-N-dev on
+# Debian); clang itself is not installed.
 find_fuzzer_runtime() {
-    FUZZER_RUNTIME='' FUZZER_MISSING=''
+    FUZZER_MISSING=''
     if ! command -v clang >/dev/null 2>&1 || ! command -v clang++ >/dev/null 2>&1; then
         FUZZER_MISSING="clang is not installed (package clang)"
         return 1
     fi
-    fuzzer_runtime_path && return 0
+    have_fuzzer_runtime && return 0
     local package
     package="libclang-rt-$(clang -dumpversion | cut -d. -f1)-dev"
-    if can_install && install_packages "$package" && fuzzer_runtime_path; then
+    if can_install && install_packages "$package" && have_fuzzer_runtime; then
         return 0
     fi
     FUZZER_MISSING="clang's fuzzer runtime is not installed (package $package)"
     return 1
 }
 
-# Sets FUZZER_RUNTIME when clang finds its runtime: by the name with the
-# architecture (clang prints a name it cannot find back as given, not as a
-# path), or in the per-target runtime directory of newer layouts.
-fuzzer_runtime_path() {
+# Whether clang finds its runtime: by the name with the architecture (clang
+# prints a name it cannot find back as given, not as a path), or in the
+# per-target runtime directory of newer layouts.
+have_fuzzer_runtime() {
     local path
     for path in "$(clang -print-file-name="libclang_rt.fuzzer-$(uname -m).a")" \
         "$(clang -print-runtime-dir)/libclang_rt.fuzzer.a"; do
-        if [[ $path == /* && -e $path ]]; then
-            FUZZER_RUNTIME=$path
-            return 0
-        fi
+        [[ $path == /* && -e $path ]] && return 0
     done
     return 1
 }

@@ -86,6 +86,15 @@ void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
     }
 }
 
+// Fills in how the child ended from what waitpid gave.
+void take_wait_status(int wait_status, RunResult *result) {
+    result->wait_status = wait_status;
+    if (WIFEXITED(wait_status))
+        result->status = WEXITSTATUS(wait_status);
+    else if (WIFSIGNALED(wait_status))
+        result->signal = WTERMSIG(wait_status);
+}
+
 // In the child: its standard output, the pipe or the file asked for.
 int stdout_target(const RunOptions &options, int out_pipe) {
     if (options.stdout_path.empty())
@@ -170,11 +179,7 @@ RunResult Background::finish() {
         }
     }
     pid_ = -1;
-    result.wait_status = wait_status;
-    if (WIFEXITED(wait_status))
-        result.status = WEXITSTATUS(wait_status);
-    else if (WIFSIGNALED(wait_status))
-        result.signal = WTERMSIG(wait_status);
+    take_wait_status(wait_status, &result);
     return result;
 }
 
@@ -224,11 +229,8 @@ RunResult run_on_terminal(const std::string &program, const std::vector<std::str
         result.out.append(buf, static_cast<std::size_t>(n));
     }
     int wait_status;
-    if (waitpid(pid, &wait_status, 0) == pid) {
-        result.wait_status = wait_status;
-        if (WIFEXITED(wait_status))
-            result.status = WEXITSTATUS(wait_status);
-    }
+    if (waitpid(pid, &wait_status, 0) == pid)
+        take_wait_status(wait_status, &result);
     close(master);
     return result;
 }
