@@ -1,27 +1,39 @@
-// Changing an archive all at once or not at all. The tagger changes an
-// archive in up to three zip steps (description, comment, info file); when
-// one of them fails, or a stop signal comes between them, the archive is
-// put back as it was before the run.
+// Changing an archive all at once or not at all, whatever stops the run.
+// The tagger changes an archive in up to three zip steps (description,
+// comment, info file). Before the first one, the archive's original is put
+// where no step can touch it, on disk, in a private directory beside the
+// archive, with a record of the change (change_record.h) and an intent in
+// the archive's lock file that points at it. When a step fails or a stop
+// comes, the original is put back at once; when the run is killed or the
+// power fails, the next run puts it back (change_recovery.h). Only when
+// the changed archive and its directory entry are on disk is the change
+// marked complete, and "done" said.
 //
 // An ordinary archive is handed to zip under its own name, and zip replaces
-// it with a new file at each step. Before the first step, the tagger keeps
-// the original open and reserves room for a copy of it in a private file
-// beside it (posix_fallocate: no data is written, and a full disk
-// is found before anything changes). To roll back, it copies the original
-// into that room and renames the copy over the archive: no step of the
-// restore needs space that a full disk no longer has. On success the room
-// is simply given back.
+// it with a new file at each step. A small one is copied into the private
+// directory, and the copy is synced before zip starts. A large one is
+// copied the other way round: the copy is swapped in at the archive's name
+// (one rename that exchanges the two), so the original itself moves aside
+// and only its directory entries must reach the disk, not a second copy of
+// its bytes; where the file system cannot exchange, it is copied as a small
+// one. Either way the copy is a copy, never a second name of the original,
+// which zip would rewrite in place.
 //
 // An archive that zip would not replace but rewrite in place (one with
 // several names) or would look for under another name (one without an
 // extension: zip appends ".zip") is copied into the private directory
 // instead; zip works on the copy, which is renamed over the upload once
-// every step has succeeded. Until then the upload is never touched, so even
-// a run killed outright leaves it whole.
+// every step has succeeded. Until then the upload is never touched.
+//
+// While the change runs it holds the directory's lock, so that one zip at a
+// time works in a directory, and a temporary file a killed zip leaves there
+// is known for its own by when it was made.
 #ifndef VELMO_TAGGER_ARCHIVE_CHANGE_H
 #define VELMO_TAGGER_ARCHIVE_CHANGE_H
 
 #include "archive_job.h"
+#include "change_record.h"
+#include "child_process.h"
 #include "locks.h"
 #include "unique_fd.h"
 
@@ -36,50 +48,67 @@ class ArchiveChange {
     ArchiveChange(const ArchiveChange &) = delete;
     ArchiveChange &operator=(const ArchiveChange &) = delete;
 
-    // Locks the archive's directory while FILE_ID.DIZ beside the archive is
-    // written and stored.
-    LockOutcome lock_directory() { return dir_lock_.acquire(job_.dir_fd()); }
-    void unlock_directory() { dir_lock_.release(); }
+    // Locks the archive's directory, for the rest of the change. Reports
+    // and returns false when another run held it for the whole wait or it
+    // cannot be locked.
+    bool lock_directory();
 
     // Prepares the first write to the archive: checks that the site's
     // comment and info files can be read, that zip can be run, that the
     // archive is still the one listed and that its file system has room for
-    // zip's rewrites, then reserves room for the original or makes the
-    // working copy. Reports and returns false when the archive must not be
-    // changed. Does nothing once it has succeeded.
+    // a copy of it and zip's rewrites, then locks the directory, keeps the
+    // original and writes the record, all on disk before it returns.
+    // Reports and returns false when the archive must not be changed. Does
+    // nothing once it has succeeded.
     bool begin();
 
     // The archive name zip is given: the archive's own path, or that of the
     // working copy. REQUIRES: begin() succeeded.
     const std::string &zip_target() const { return zip_target_; }
 
-    // Makes the change final: the working copy replaces the upload, or the
-    // reserved room is given back. Reports a failure, rolls back and returns
-    // false when the archive cannot be left as the steps made it.
+    // Around each zip step: the record notes when it began, that the run
+    // still waits for it (about once a second) and that it ended.
+    void step_starting();
+    void step_waiting();
+    void step_ended(const ChildStatus &status);
+
+    // Makes the change final and durable: the changed archive (or the
+    // working copy, renamed over the upload) and its directory entry are
+    // synced, then the record is marked complete, then the original is let
+    // go. Reports a failure, rolls back and returns false when the archive
+    // cannot be left as the steps made it.
     bool commit();
 
-    // Puts the archive back as it was before the run, and reports when that
-    // is not possible. Does nothing before begin() or after commit().
+    // Puts the archive back as it was before the run, on disk, and removes
+    // what a failed zip step left; reports when that is not possible, and
+    // then keeps the original for the next run. Does nothing before begin()
+    // or after commit().
     void roll_back();
 
   private:
-    bool check_site_file(const char *name, long long *bytes);
+    bool check_site_file(const char *name);
     bool usable_by_archivers(const std::string &path, mode_t wanted, const char *verb);
     bool directory_writable_by_archivers();
-    bool reserve_original();
+    bool has_room();
+    bool keep_original();
     bool make_working_copy();
-    bool has_room(long long margin);
-    void restore_original();
+    bool make_copy(int private_fd, const char *name);
+    bool write_record();
+    bool write_progress(bool durable = false);
     void remove_private_files();
     void fail(const char *step, const std::string &why);
 
     ArchiveJob &job_;
     DirectoryLock dir_lock_;
     std::string private_name_;
-    UniqueFd private_fd_; // the room reserved for the original, or the working copy's directory
-    UniqueFd work_fd_;    // where the working copy is
+    UniqueFd private_fd_; // the change's private directory
+    UniqueFd record_fd_;
+    UniqueFd work_fd_; // where the working copy is
     std::string zip_target_;
-    bool working_copy_ = false;
+    ChangeRecord record_;
+    ChangeProgress progress_;
+    bool step_failed_ = false;
+    long long site_bytes_ = 0; // the site's comment and info files
     bool begun_ = false;
     bool finished_ = false;
 };

@@ -1,5 +1,6 @@
 #include "archive_job.h"
 
+#include "change_recovery.h"
 #include "private_dirs.h"
 
 #include <cerrno>
@@ -23,7 +24,7 @@ bool ArchiveJob::open_directory() {
     dir_fd_ = open_directory_walk(dir_path_, &steps_);
     if (!dir_fd_)
         return false;
-    remove_leftovers_once(dir_fd_.get(), kUploadDirLeftovers);
+    remove_leftovers_once(dir_fd_.get(), dir_path_, kUploadDirLeftovers);
     return true;
 }
 
@@ -61,8 +62,14 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
     case LockOutcome::Failed:
         return Opened::LockFailed;
     }
+    if (const std::optional<ChangeIntent> &left = lock_.left_intent()) {
+        if (!recover_change(dir_fd_.get(), dir_path_, left->private_name, name_))
+            return Opened::Unfinished;
+        lock_.clear_intent();
+    }
     // Another run may have replaced the archive while this one waited for
-    // the lock: go on with what the name holds now.
+    // the lock, or the change just ended put it back: go on with what the
+    // name holds now.
     return unchanged() ? Opened::Yes : open_at_name();
 }
 

@@ -41,14 +41,20 @@ class ArchiveJob {
         Unsafe,     // it cannot be tagged without acting for others (see refusal())
         Busy,       // another run holds its lock
         LockFailed, // its lock could not be made (errno set), or a stop came
+        Unfinished, // a change of it that a stopped run began cannot be ended now
     };
     // Opens the archive without following a link and without blocking on a
     // fifo, decides whom its archivers run as, and takes its lock, which is
-    // held until the object goes. When the tagger runs as root, an archive
-    // is refused when a user other than root and its owner could change the
+    // held until the object goes. A change of the archive that a run before
+    // could not end is ended first (change_recovery.h), and the archive
+    // opened as that leaves it. When the tagger runs as root, an archive is
+    // refused when a user other than root and its owner could change the
     // way to it, or its owner could not reach it; always, when a link of
     // another user led to it. REQUIRES: open_directory() succeeded.
     Opened open_archive();
+
+    // The archive's lock, which carries the intent of its change.
+    ArchiveLock &lock() { return lock_; }
     // Why open_archive() gave Unsafe.
     const std::string &refusal() const { return refusal_; }
     // The directories from "/" to the archive's, itself last.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@ struct ArchiverRun {
     int output_fd;       // the listing's or description's own descriptor
     ChildCredentials credentials;
     long long file_size_limit;
+    std::function<void()> tick; // while the program runs, about once a second
 };
 
 // In siteop mode the child writes the listing or description through the
@@ -36,18 +38,20 @@ ChildStatus run_archiver(const ArchiverRun &run) {
     // Before the echo: a line that is not run is not shown.
     if (stop_requested())
         return ChildStatus::not_started_for_stop();
-    if (!settings.siteop) {
-        const std::string line = shell_command(call);
-        echo_command(line.c_str());
-        return run_shell(line, run.credentials, run.file_size_limit, CHILD_CPU_SECONDS);
-    }
-    const DirectStart direct = direct_start(call);
     ChildStart start;
-    start.program = direct.argv[0];
-    start.argv = direct.argv;
     start.credentials = run.credentials;
     start.file_size_limit = run.file_size_limit;
     start.cpu_seconds = CHILD_CPU_SECONDS;
+    start.time_limit = CHILD_TIME_SECONDS;
+    start.tick = run.tick;
+    if (!settings.siteop) {
+        const std::string line = shell_command(call);
+        echo_command(line.c_str());
+        return run_shell(line, start);
+    }
+    const DirectStart direct = direct_start(call);
+    start.program = direct.argv[0];
+    start.argv = direct.argv;
     UniqueFd input;
     if (!direct.stdin_path.empty()) {
         input.reset(open(direct.stdin_path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
@@ -69,12 +73,18 @@ ChildStatus run_unzip(ArchiverOp op, const ArchiveJob &job, const TemporaryFile 
     if (alias.name().empty())
         return ChildStatus::start_failed(errno);
     return run_archiver(
-        {op, alias.name(), output.path(), output.fd(), job.credentials(), file_size_limit});
+        {op, alias.name(), output.path(), output.fd(), job.credentials(), file_size_limit, {}});
 }
 
-ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, const ArchiveChange &change,
+// Each zip step is noted in the change's record: when it began, that the
+// run still waits for it, and when it ended.
+ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, ArchiveChange &change,
                     const std::string &file = "") {
-    return run_archiver({op, change.zip_target(), file, -1, job.credentials(), -1});
+    change.step_starting();
+    const ChildStatus status = run_archiver({op, change.zip_target(), file, -1, job.credentials(),
+                                             -1, [&change] { change.step_waiting(); }});
+    change.step_ended(status);
+    return status;
 }
 
 long long file_size(int fd) {
@@ -109,6 +119,11 @@ int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char 
         report_failure("locking", archive,
                        errno == EINTR ? "velmotag is stopping" : std::strerror(errno));
         trace("LEAVING[5] get_filelist( %s, %s )\n", archive, listing);
+        break;
+    case ArchiveJob::Opened::Unfinished:
+        report_failure("tagging", archive,
+                       "a change of it that a stopped run began cannot be ended yet");
+        trace("LEAVING[9] get_filelist( %s, %s )\n", archive, listing);
         break;
     case ArchiveJob::Opened::Yes:
         return 0;
@@ -254,12 +269,12 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
     return 0;
 }
 
-ChildStatus store_description(const ArchiveJob &job, const ArchiveChange &change,
+ChildStatus store_description(const ArchiveJob &job, ArchiveChange &change,
                               const std::string &file) {
     return run_zip(ArchiverOp::StoreDescription, job, change, file);
 }
 
-int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change) {
+int add_zorv_stuff(const ArchiveJob &job, ArchiveChange &change) {
     const char *archive = job.path().c_str();
     trace("BEGIN add_zorv_stuff( %s )\n", archive);
     ChildStatus status = run_zip(ArchiverOp::SetComment, job, change);

@@ -40,12 +40,12 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
 
 // Stores `file` in the archive (its working copy, if any). Returns how zip
 // ended. REQUIRES: change.begin() succeeded.
-ChildStatus store_description(const ArchiveJob &job, const ArchiveChange &change,
+ChildStatus store_description(const ArchiveJob &job, ArchiveChange &change,
                               const std::string &file);
 
 // Sets the archive comment from the site's comment file, then adds the
 // site's info file, stopping at the first that fails. Returns 0 when both
 // succeeded, 1 otherwise (reported). REQUIRES: change.begin() succeeded.
-int add_zorv_stuff(const ArchiveJob &job, const ArchiveChange &change);
+int add_zorv_stuff(const ArchiveJob &job, ArchiveChange &change);
 
 #endif

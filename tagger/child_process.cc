@@ -4,10 +4,15 @@
 // five children; vfork lends the child the parent's memory until it execs.
 // The price is discipline on the child's side: everything it needs is made
 // before vfork, and become_child makes only async-signal-safe system calls
-// (sigaction, sigprocmask, setsid, dup2, setrlimit, setgroups, setgid,
-// setuid, prctl, getppid, execve, _exit), writes nothing of the parent's but the start
-// error, and never returns. All signals are blocked across vfork, so no
-// handler of the tagger's can run in the child.
+// (sigaction, sigprocmask, setsid, dup2, close_range, setrlimit, setgroups,
+// setgid, setuid, prctl, getppid, execve, _exit), writes nothing of the
+// parent's but the start error, and never returns. All signals are blocked
+// across vfork, so no handler of the tagger's can run in the child.
+//
+// The parent then waits in ppoll with SIGCHLD and the stop signals blocked
+// but for the call itself, so that a child's end or stop, a stop request
+// and the next second are each seen at once, and none is lost between a
+// look at them and the sleep.
 #include "child_process.h"
 
 #include "fixed_paths.h"
@@ -15,13 +20,17 @@
 #include "unique_fd.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/close_range.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -61,13 +70,27 @@ bool become_user(uid_t uid, gid_t gid) {
     return true;
 }
 
+// Whatever the tagger's caller left open above 2 (a log, a socket) is not
+// the child's to use; the tagger's own descriptors are close-on-exec.
+bool close_inherited_descriptors() {
+    if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0)
+        return true;
+    rlimit open_files;
+    if (errno != ENOSYS || getrlimit(RLIMIT_NOFILE, &open_files) != 0)
+        return false;
+    for (rlim_t fd = 3; fd < open_files.rlim_cur && fd < 65536; ++fd)
+        close(static_cast<int>(fd));
+    return true;
+}
+
 [[noreturn]] void become_child(const PreparedChild &c) {
     // An ignored signal would stay ignored across execve; the child gets
     // what the tagger was started with.
     restore_inherited_signals();
 
     bool ready = setsid() >= 0 && dup2(c.stdin_fd, STDIN_FILENO) >= 0 &&
-                 (c.stdout_fd < 0 || dup2(c.stdout_fd, STDOUT_FILENO) >= 0);
+                 (c.stdout_fd < 0 || dup2(c.stdout_fd, STDOUT_FILENO) >= 0) &&
+                 close_inherited_descriptors();
     if (ready && (c.limit_size || c.limit_cpu)) {
         // A child stopped by a limit leaves no core file behind.
         const rlimit no_core{0, 0};
@@ -115,6 +138,94 @@ ChildStatus status_of(int wait_status) {
         status.exit_code = WEXITSTATUS(wait_status);
     else if (WIFSIGNALED(wait_status))
         status.signal = WTERMSIG(wait_status);
+    return status;
+}
+
+void wake_only(int) {}
+
+// The signals that end a sleep of the wait: the child's end or stop, and a
+// stop request.
+sigset_t wake_signals() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&set, sig);
+    return set;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Waits for the child `pid` (whose session it leads) to end, killing that
+// session when it is stopped, runs past start.time_limit or the tagger is
+// told to stop. Returns with the signal mask set back to `parent_mask`.
+ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &parent_mask) {
+    const sigset_t wake = wake_signals();
+    sigset_t while_working = parent_mask, while_sleeping = parent_mask;
+    sigorset(&while_working, &while_working, &wake);
+    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+        sigdelset(&while_sleeping, sig);
+    sigprocmask(SIG_SETMASK, &while_working, nullptr);
+    // SIGCHLD is ignored by default, and an ignored signal wakes nobody.
+    struct sigaction on_child {
+    }, saved_child;
+    on_child.sa_handler = wake_only;
+    on_child.sa_flags = SA_RESTART;
+    sigemptyset(&on_child.sa_mask);
+    sigaction(SIGCHLD, &on_child, &saved_child);
+
+    const Clock::time_point started = Clock::now();
+    const Clock::time_point deadline = start.time_limit < 0
+                                           ? Clock::time_point::max()
+                                           : started + std::chrono::seconds(start.time_limit);
+    Clock::time_point next_tick = started + std::chrono::seconds(1);
+    ChildKill killed = ChildKill::None;
+    int stop_signal = 0;
+    const auto kill_session = [&](ChildKill why) {
+        if (killed != ChildKill::None)
+            return;
+        killed = why;
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+    };
+    ChildStatus status;
+    for (;;) {
+        int wait_status = 0;
+        const pid_t waited = waitpid(pid, &wait_status, WNOHANG | WUNTRACED);
+        if (waited == pid && WIFSTOPPED(wait_status)) {
+            stop_signal = WSTOPSIG(wait_status);
+            kill_session(ChildKill::Held);
+            continue;
+        }
+        if (waited == pid) {
+            status = status_of(wait_status);
+            break;
+        }
+        if (waited < 0 && errno != EINTR) {
+            status = ChildStatus::start_failed(errno);
+            break;
+        }
+        const Clock::time_point now = Clock::now();
+        if (stop_requested())
+            kill_session(ChildKill::Stop);
+        else if (now >= deadline)
+            kill_session(ChildKill::Deadline);
+        if (now >= next_tick) {
+            if (start.tick)
+                start.tick();
+            next_tick = now + std::chrono::seconds(1);
+        }
+        const Clock::time_point wake_at = std::min(next_tick, deadline);
+        const auto sleep_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::max(wake_at - now, Clock::duration::zero()));
+        const timespec timeout{static_cast<time_t>(sleep_ns.count() / 1000000000),
+                               static_cast<long>(sleep_ns.count() % 1000000000)};
+        ppoll(nullptr, 0, &timeout, &while_sleeping);
+    }
+    sigaction(SIGCHLD, &saved_child, nullptr);
+    sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
+    status.killed = killed;
+    if (killed == ChildKill::Held)
+        status.signal = stop_signal;
     return status;
 }
 
@@ -172,36 +283,24 @@ ChildStatus run_child(const ChildStart &start) {
     if (pid == 0)
         become_child(child);
     const int vfork_error = errno;
-    sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
 
     ChildStatus status;
     if (pid < 0) {
+        sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
         status = ChildStatus::start_failed(vfork_error);
     } else {
-        int wait_status = 0;
-        pid_t waited;
-        while ((waited = waitpid(pid, &wait_status, 0)) < 0 && errno == EINTR) {
-        }
+        status = wait_for_child(pid, start, parent_mask);
         // The child has exec'd or exited by now, so start_error is final.
         if (start_error != 0)
             status = ChildStatus::start_failed(start_error);
-        else if (waited == pid)
-            status = status_of(wait_status);
-        else
-            status = ChildStatus::start_failed(errno);
     }
     sigaction(SIGQUIT, &saved_quit, nullptr);
     return status;
 }
 
-ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
-                      long long file_size_limit, int cpu_seconds) {
-    ChildStart start;
+ChildStatus run_shell(const std::string &line, ChildStart start) {
     start.program = "/bin/sh";
     start.argv = {"sh", "-c", line};
-    start.credentials = credentials;
-    start.file_size_limit = file_size_limit;
-    start.cpu_seconds = cpu_seconds;
     return run_child(start);
 }
 
@@ -290,6 +389,13 @@ std::string describe_status(const ChildStatus &status, Archiver program) {
         return "was not started: velmotag is stopping";
     if (status.start_error != 0)
         return std::string("could not be started: ") + std::strerror(status.start_error);
+    if (status.killed == ChildKill::Deadline)
+        return "was killed after running for " + std::to_string(CHILD_TIME_SECONDS) +
+               " seconds, its limit";
+    if (status.killed == ChildKill::Held)
+        return "was stopped by signal " + std::to_string(status.signal) + " and killed";
+    if (status.killed == ChildKill::Stop)
+        return "was killed: velmotag is stopping";
     if (status.signal == SIGXCPU)
         return "was killed by signal " + std::to_string(status.signal) +
                " (it ran past its limit of " + std::to_string(CHILD_CPU_SECONDS) +

@@ -2,12 +2,17 @@
 // tagger creates processes. Every child runs in a session of its own, with
 // no controlling terminal and standard input on /dev/null unless given, so
 // no key press reaches it and it can never prompt on the terminal; it gets
-// the default dispositions of every signal, and, when asked, another user's
-// credentials, a limit on the size of the files it writes and one on the
-// processor time it takes.
+// the default dispositions of every signal and no descriptor but 0, 1 and
+// 2, and, when asked, another user's credentials, a limit on the size of
+// the files it writes and one on the processor time it takes.
+//
+// The wait has a deadline of its own: a child that runs past its time, or
+// that someone stops, is killed with its whole session, and so is one still
+// running when the tagger is told to stop.
 #ifndef VELMO_TAGGER_CHILD_PROCESS_H
 #define VELMO_TAGGER_CHILD_PROCESS_H
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -28,14 +33,25 @@ struct ChildStart {
     ChildCredentials credentials;
     long long file_size_limit = -1; // bytes a written file may reach; -1: none
     int cpu_seconds = -1;           // processor seconds it may take; -1: no limit
+    int time_limit = -1;            // seconds it may run; -1: no limit
+    std::function<void()> tick;     // called about once a second while it runs
+};
+
+// Why the tagger killed a child.
+enum class ChildKill {
+    None,
+    Deadline, // it ran past its time limit
+    Held,     // someone stopped it (the signal is in `signal`)
+    Stop,     // the tagger was told to stop
 };
 
 // How a child ended.
 struct ChildStatus {
     int exit_code = -1;   // 0 to 255 when it exited, else -1
-    int signal = 0;       // the signal that killed it
+    int signal = 0;       // the signal that killed it, or that stopped it (Held)
     int start_error = 0;  // errno when it could not be started
     bool stopped = false; // not started: the tagger was told to stop
+    ChildKill killed = ChildKill::None;
 
     bool succeeded() const { return exit_code == 0; }
 
@@ -54,15 +70,15 @@ struct ChildStatus {
 };
 
 // Starts `start` and waits for it. While it runs, SIGQUIT is ignored (as
-// system() does) and a stop signal is only noted (stop_signals.h); the child
-// gets neither. Never starts anything once a stop was requested.
+// system() does); the child gets neither that nor a stop signal, which is
+// noted (stop_signals.h) and ends the wait: the child's session is killed
+// at once. Never starts anything once a stop was requested.
 ChildStatus run_child(const ChildStart &start);
 
 // Runs `line` with "/bin/sh -c", the way system() runs it, but as
-// run_child starts its children; the limits hold for the shell and every
-// program it starts.
-ChildStatus run_shell(const std::string &line, const ChildCredentials &credentials,
-                      long long file_size_limit = -1, int cpu_seconds = -1);
+// run_child starts its children (`start.program` and `start.argv` are set
+// here); the limits hold for the shell and every program it starts.
+ChildStatus run_shell(const std::string &line, ChildStart start);
 
 // Which Info-ZIP program a status came from, for what its exit codes mean.
 enum class Archiver { Unzip, Zip };

@@ -5,6 +5,7 @@
 
 #include "archive_job.h"
 #include "archiver.h"
+#include "change_recovery.h"
 #include "config.h"
 #include "fixed_paths.h"
 #include "pipeline.h"
@@ -87,7 +88,7 @@ void ensure_standard_descriptors() {
 void clear_temporary_directory() {
     UniqueFd tmp(open(TMP_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (tmp)
-        remove_leftovers_once(tmp.get(), kTmpDirLeftovers);
+        remove_leftovers_once(tmp.get(), TMP_DIR, kTmpDirLeftovers);
 }
 
 // Tags one archive argument and gives the rewritten archive its owner and
@@ -150,6 +151,9 @@ int velmotag_main(int argc, char **argv) {
     install_stop_signals();
     drop_archiver_options_from_environment();
     read_datafile();
+    // Before any archive of its own, a run ends the changes that runs
+    // killed before it left, wherever they were.
+    recover_interrupted_changes();
     bool cleared = false;
     for (int i = 1; i < argc && !stop_requested(); ++i) {
         if (is_option(argv[i]))

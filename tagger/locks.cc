@@ -4,17 +4,21 @@
 // requests, yet takes the lock the moment its holder lets it go.
 #include "locks.h"
 
+#include "file_copy.h"
 #include "fixed_paths.h"
+#include "fnv1a.h"
+#include "state_dir.h"
 #include "stop_signals.h"
 
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <utility>
 
 namespace {
 
@@ -22,11 +26,16 @@ using Clock = std::chrono::steady_clock;
 
 constexpr suseconds_t kWakeMicroseconds = 50000;
 
+// Largest intent read from a lock file; an intent is a few hundred bytes.
+constexpr std::size_t kIntentMax = 4096;
+
 LockOutcome lock_until(int fd, Clock::time_point deadline) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0)
         return LockOutcome::Held;
     if (errno != EWOULDBLOCK)
         return LockOutcome::Failed;
+    if (Clock::now() >= deadline)
+        return LockOutcome::Busy;
     const itimerval wake{{0, kWakeMicroseconds}, {0, kWakeMicroseconds}};
     const itimerval off{};
     setitimer(ITIMER_REAL, &wake, nullptr);
@@ -56,41 +65,52 @@ LockOutcome lock_until(int fd, Clock::time_point deadline) {
     return outcome;
 }
 
-Clock::time_point wait_deadline() {
-    return Clock::now() + std::chrono::seconds(LOCK_WAIT_SECONDS);
-}
-
 bool same_file(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string archive_lock_name(const std::string &archive_name) {
-    // FNV-1a: stable across runs and builds, and enough to tell the names
-    // of one directory apart.
-    std::uint64_t hash = 14695981039346656037ULL;
-    for (unsigned char c : archive_name) {
-        hash ^= c;
-        hash *= 1099511628211ULL;
-    }
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    return std::string(".velmotag_lock_") + hex;
+// The state directory's name for the lock of the directory `dir_fd`, or of
+// an archive in it when `archive_name` is given.
+std::string state_lock_name(int dir_fd, const std::string *archive_name) {
+    struct stat st;
+    if (fstat(dir_fd, &st) != 0)
+        return "";
+    char key[64];
+    std::snprintf(key, sizeof key, "%c-%llx-%llx", archive_name ? 'a' : 'd',
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return archive_name ? std::string(key) + "-" + fnv1a64_hex(*archive_name) : key;
 }
 
-// Takes an exclusive flock on `fd`, waiting at most LOCK_WAIT_SECONDS.
-LockOutcome lock_exclusive(int fd) {
-    return lock_until(fd, wait_deadline());
+// Directories whose lock someone held for a whole wait in this run: their
+// archives are given up as busy at once from then on, so that a held lock
+// costs a run one wait, not one per archive.
+std::set<std::pair<dev_t, ino_t>> busy_directories;
+
+std::pair<dev_t, ino_t> directory_key(int dir_fd) {
+    struct stat st {};
+    fstat(dir_fd, &st);
+    return {st.st_dev, st.st_ino};
+}
+
+int wait_for(int dir_fd) {
+    return busy_directories.count(directory_key(dir_fd)) == 0 ? LOCK_WAIT_SECONDS : 0;
+}
+
+LockOutcome noting_busy(LockOutcome outcome, int dir_fd) {
+    if (outcome == LockOutcome::Busy)
+        busy_directories.insert(directory_key(dir_fd));
+    return outcome;
 }
 
 } // namespace
 
-LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name) {
+LockOutcome LockFile::acquire(int dir_fd, const std::string &name, int wait_seconds) {
     release();
-    const std::string lock_name = archive_lock_name(archive_name);
-    const Clock::time_point deadline = wait_deadline();
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait_seconds);
     for (;;) {
-        UniqueFd fd(openat(dir_fd, lock_name.c_str(),
-                           O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        UniqueFd fd(openat(dir_fd, name.c_str(),
+                           O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
         if (!fd)
             return LockOutcome::Failed;
         struct stat locked;
@@ -106,10 +126,10 @@ LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name) {
         if (outcome != LockOutcome::Held)
             return outcome;
         struct stat at_name;
-        if (fstatat(dir_fd, lock_name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (fstatat(dir_fd, name.c_str(), &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
             same_file(at_name, locked)) {
             dir_fd_ = dir_fd;
-            lock_name_ = lock_name;
+            name_ = name;
             fd_ = std::move(fd);
             return LockOutcome::Held;
         }
@@ -118,25 +138,78 @@ LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name) {
     }
 }
 
-void ArchiveLock::release() {
+void LockFile::release(bool keep) {
     if (!fd_)
         return;
-    unlinkat(dir_fd_, lock_name_.c_str(), 0);
+    if (!keep)
+        unlinkat(dir_fd_, name_.c_str(), 0);
     fd_.reset();
     dir_fd_ = -1;
 }
 
+std::optional<ChangeIntent> read_intent(int lock_fd) {
+    char buffer[kIntentMax];
+    const ssize_t n = pread(lock_fd, buffer, sizeof buffer, 0);
+    ChangeIntent intent;
+    if (n <= 0 || !decode_intent(std::string_view(buffer, static_cast<std::size_t>(n)), &intent))
+        return std::nullopt;
+    return intent;
+}
+
+bool is_lock_of(const std::string &lock_name, int dir_fd, const std::string &archive_name) {
+    return lock_name == state_lock_name(dir_fd, &archive_name);
+}
+
+LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name, bool wait) {
+    release();
+    const int locks = state_subdir(kLocksDir);
+    const std::string name = locks >= 0 ? state_lock_name(dir_fd, &archive_name)
+                                        : ".velmotag_lock_" + fnv1a64_hex(archive_name);
+    const LockOutcome outcome =
+        file_.acquire(locks >= 0 ? locks : dir_fd, name, wait ? LOCK_WAIT_SECONDS : 0);
+    if (outcome == LockOutcome::Held)
+        left_intent_ = read_intent(file_.fd());
+    return outcome;
+}
+
+void ArchiveLock::release() {
+    file_.release(intent_pending_ || left_intent_.has_value());
+    left_intent_.reset();
+    intent_pending_ = false;
+}
+
+bool ArchiveLock::write_intent(const ChangeIntent &intent, bool durable) {
+    const std::string text = encode_intent(intent);
+    if (pwrite(file_.fd(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+        ftruncate(file_.fd(), static_cast<off_t>(text.size())) != 0)
+        return false;
+    intent_pending_ = true;
+    return !durable || (fsync(file_.fd()) == 0 && sync_directory(file_.dir_fd()));
+}
+
+void ArchiveLock::clear_intent() {
+    if (file_.held())
+        ftruncate(file_.fd(), 0);
+    left_intent_.reset();
+    intent_pending_ = false;
+}
+
 LockOutcome DirectoryLock::acquire(int dir_fd) {
     release();
-    const LockOutcome outcome = lock_exclusive(dir_fd);
+    const int locks = state_subdir(kLocksDir);
+    if (locks >= 0)
+        return noting_busy(file_.acquire(locks, state_lock_name(dir_fd, nullptr), wait_for(dir_fd)),
+                           dir_fd);
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait_for(dir_fd));
+    const LockOutcome outcome = noting_busy(lock_until(dir_fd, deadline), dir_fd);
     if (outcome == LockOutcome::Held)
-        dir_fd_ = dir_fd;
+        flocked_dir_ = dir_fd;
     return outcome;
 }
 
 void DirectoryLock::release() {
-    if (dir_fd_ < 0)
-        return;
-    flock(dir_fd_, LOCK_UN);
-    dir_fd_ = -1;
+    file_.release();
+    if (flocked_dir_ >= 0)
+        flock(flocked_dir_, LOCK_UN);
+    flocked_dir_ = -1;
 }

@@ -1,11 +1,14 @@
 #include "private_dirs.h"
 
+#include "change_recovery.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/file.h>
@@ -18,11 +21,12 @@
 // directory of its working copy (archive_change.h); ".velmotag_lock_" and
 // 16 hex digits is an archive's lock (locks.h); the rest are the temporary
 // files and the private directory of a link handed to unzip.
-const LeftoverKind kUploadDirLeftovers[2] = {{".velmotag_", 6, LeftoverKind::FileOrDirectory, true},
-                                             {".velmotag_lock_", 16, LeftoverKind::File, true}};
-const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File, false},
-                                          {"rt_tmpdiz_", 6, LeftoverKind::File, false},
-                                          {"velmotag_", 6, LeftoverKind::Directory, true}};
+const LeftoverKind kUploadDirLeftovers[2] = {
+    {".velmotag_", 6, LeftoverKind::FileOrDirectory, true, true},
+    {".velmotag_lock_", 16, LeftoverKind::File, true, false}};
+const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File, false, false},
+                                          {"rt_tmpdiz_", 6, LeftoverKind::File, false, false},
+                                          {"velmotag_", 6, LeftoverKind::Directory, true, false}};
 
 namespace {
 
@@ -44,7 +48,9 @@ const LeftoverKind *kind_of(const char *name, std::span<const LeftoverKind> kind
     return nullptr;
 }
 
-std::vector<std::string> entry_names(int dir_fd) {
+} // namespace
+
+std::vector<std::string> directory_entries(int dir_fd) {
     std::vector<std::string> names;
     UniqueFd copy(fcntl(dir_fd, F_DUPFD_CLOEXEC, 3));
     if (!copy)
@@ -61,10 +67,12 @@ std::vector<std::string> entry_names(int dir_fd) {
     return names;
 }
 
+namespace {
+
 // Empties a private directory one level deep, and the directories in it
 // one level more (a working directory a child wrote into).
 void empty_directory(int dir_fd, int depth) {
-    for (const std::string &name : entry_names(dir_fd)) {
+    for (const std::string &name : directory_entries(dir_fd)) {
         if (unlinkat(dir_fd, name.c_str(), 0) == 0 || depth == 0)
             continue;
         UniqueFd inner(
@@ -76,7 +84,8 @@ void empty_directory(int dir_fd, int depth) {
     }
 }
 
-void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
+void remove_if_stale(int dir_fd, const std::string &dir_path, const char *name,
+                     const LeftoverKind &kind) {
     UniqueFd fd(openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0)
@@ -88,6 +97,15 @@ void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
         return;
     if (kind.must_be_ours && st.st_uid != geteuid())
         return;
+    // A run writes the record only once it holds its private directory, so
+    // a record in one that nobody holds is a dead run's, however young.
+    ChangeRecord record;
+    std::optional<ChangeProgress> progress;
+    if (directory && kind.holds_changes && read_change_record(fd.get(), &record, &progress)) {
+        fd.reset();
+        lock_and_recover_leftover(dir_fd, dir_path, name);
+        return;
+    }
     if (std::time(nullptr) - st.st_ctime < kMinimumAgeSeconds)
         return;
     if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
@@ -143,36 +161,19 @@ UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *
     return UniqueFd();
 }
 
-UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate;
-        if (!random_name(prefix, &candidate))
-            return UniqueFd();
-        UniqueFd fd(openat(parent_fd, candidate.c_str(),
-                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!fd && errno == EEXIST)
-            continue;
-        if (fd)
-            flock(fd.get(), LOCK_EX | LOCK_NB);
-        *name = candidate;
-        return fd;
-    }
-    errno = EEXIST;
-    return UniqueFd();
-}
-
 void remove_private_directory(int parent_fd, const std::string &name, int fd) {
     empty_directory(fd, 1);
     unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR);
 }
 
-void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds) {
+void remove_leftovers_once(int dir_fd, const std::string &dir_path,
+                           std::span<const LeftoverKind> kinds) {
     static std::set<std::pair<dev_t, ino_t>> done;
     struct stat st;
     if (fstat(dir_fd, &st) != 0 || !done.insert({st.st_dev, st.st_ino}).second)
         return;
-    for (const std::string &name : entry_names(dir_fd)) {
+    for (const std::string &name : directory_entries(dir_fd)) {
         if (const LeftoverKind *kind = kind_of(name.c_str(), kinds))
-            remove_if_stale(dir_fd, name.c_str(), *kind);
+            remove_if_stale(dir_fd, dir_path, name.c_str(), *kind);
     }
 }

@@ -74,12 +74,12 @@ void report_failure(const char *step, const char *path, const std::string &why) 
     log_error("%s '%s': %s", step, path, why.c_str());
 }
 
-void log_error(const char *fmt, ...) {
+namespace {
+
+void log_at(int priority, const char *fmt, va_list ap) {
     if (!settings.siteop)
         return;
     int saved_errno = errno;
-    va_list ap;
-    va_start(ap, fmt);
     if (syslog_sink) {
         std::string expanded = expand_errno_text(fmt, saved_errno);
         char message[2048];
@@ -87,13 +87,28 @@ void log_error(const char *fmt, ...) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
         std::vsnprintf(message, sizeof message, expanded.c_str(), ap);
 #pragma GCC diagnostic pop
-        syslog_sink(LOG_ERR, message);
+        syslog_sink(priority, message);
     } else {
         errno = saved_errno;
-        vsyslog(LOG_ERR, fmt, ap);
+        vsyslog(priority, fmt, ap);
     }
-    va_end(ap);
     errno = saved_errno;
+}
+
+} // namespace
+
+void log_error(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    log_at(LOG_ERR, fmt, ap);
+    va_end(ap);
+}
+
+void log_notice(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    log_at(LOG_NOTICE, fmt, ap);
+    va_end(ap);
 }
 
 void echo_command(const char *line) {

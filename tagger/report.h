@@ -16,6 +16,10 @@ void say(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 // format may use %m for the text of the current errno.
 void log_error(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 
+// The same at LOG_NOTICE: what the tagger did that is no error, but that
+// an operator wants to find in the log (an interrupted change ended).
+void log_notice(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
+
 // Prints a trace line on standard output when `debug` is set.
 void trace(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 

@@ -121,18 +121,6 @@ std::string refusal_text(int error) {
     }
 }
 
-// Lets the directory go on every way out of copy_and_tag.
-class DirectoryUnlock {
-  public:
-    explicit DirectoryUnlock(ArchiveChange &change) : change_(change) {}
-    ~DirectoryUnlock() { change_.unlock_directory(); }
-    DirectoryUnlock(const DirectoryUnlock &) = delete;
-    DirectoryUnlock &operator=(const DirectoryUnlock &) = delete;
-
-  private:
-    ArchiveChange &change_;
-};
-
 } // namespace
 
 bool description_output_path(const char *archive, const char *member, std::string *out) {
@@ -197,30 +185,16 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
         return 1;
     }
     trace(" copy_and_tag() 4\n");
-    DirectoryUnlock unlock(change);
+    // The directory stays locked from here to the end of the change, so no
+    // other run writes FILE_ID.DIZ beside the archive before zip stores it.
     velmo::FilePtr out;
     if (!path_fits) {
         errno = ENAMETOOLONG;
+    } else if (!change.lock_directory()) {
+        trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
+        return 1;
     } else {
-        switch (change.lock_directory()) {
-        case LockOutcome::Held:
-            out = create_output(job, member);
-            break;
-        case LockOutcome::Busy:
-            say("busy: another run held its directory for %d seconds\n", LOCK_WAIT_SECONDS);
-            log_error("busy '%s': another run held its directory for %d seconds", archive,
-                      LOCK_WAIT_SECONDS);
-            trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
-            return 1;
-        case LockOutcome::Stopped:
-        case LockOutcome::Failed: {
-            const int error = errno;
-            report_failure("locking", job.dir_path().c_str(),
-                           error == 0 ? "velmotag is stopping" : std::strerror(error));
-            trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
-            return 1;
-        }
-        }
+        out = create_output(job, member);
     }
     if (!out) {
         report_open_error("error\n%s: opening '%s': %s", output_path.c_str(), refusal_text(errno));

@@ -31,8 +31,8 @@ RewriteResult rewrite_description(std::FILE *in, std::FILE *out);
 // Rewrites the extracted description (read through `description_fd`;
 // `description_path` names it in messages) into the archive's directory,
 // named after diz_name (FILE_ID.DIZ in siteop mode), and stores it in the
-// archive. The directory is locked from creating that file until it is
-// stored, and the change of the archive begins before the store. Returns 0
+// archive. The directory is locked from creating that file to the end of
+// the change, which begins before the store. Returns 0
 // when stored; 1 when a file cannot be opened, created or written, the
 // description holds a keyword, the directory stays busy, the change cannot
 // begin or the store failed (each reported by mode). The rewritten file is

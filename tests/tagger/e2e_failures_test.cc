@@ -98,9 +98,10 @@ TEST_F(Failures, AnythingButARegularFileIsNotAZipfile) {
                           1));
 }
 
-// SIGTERM, SIGINT or SIGHUP while zip sets the comment: that step ends,
-// nothing more is started, the archive is put back, the summary line is
-// printed and the run ends by the signal.
+// SIGTERM, SIGINT or SIGHUP while zip sets the comment: that zip is killed
+// at once, nothing more is started, the archive is put back (and the
+// temporary file of the killed zip removed), the summary line is printed
+// and the run ends by the signal.
 TEST_F(Failures, StopSignalRollsBackAndEndsTheRun) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         const std::string before = make_upload("a.zip");
@@ -117,9 +118,8 @@ TEST_F(Failures, StopSignalRollsBackAndEndsTheRun) {
         EXPECT_EQ(result.signal, sig);
         EXPECT_EQ(result.out,
                   verbose_run(upload("a.zip") +
-                                  ": (FILE_ID.DIZ) error!\nvelmotag: adding the info file to '" +
-                                  upload("a.zip") +
-                                  "': zip was not started: velmotag is stopping\n",
+                                  ": (FILE_ID.DIZ) error!\nvelmotag: setting the comment of '" +
+                                  upload("a.zip") + "': zip was killed: velmotag is stopping\n",
                               0))
             << sig;
         expect_untouched(upload("a.zip"), before, true);

@@ -5,8 +5,9 @@
 #include "e2e_upload_site.h"
 
 #include <filesystem>
-#include <sys/file.h>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace e2e {
 namespace {
@@ -122,18 +123,29 @@ TEST_F(Overlap, HeldArchiveIsBusyAndTheRunGoesOn) {
                                           ": (FILE_ID.DIZ) done\n",
                                       1));
 
-    // A directory held by someone else: the description is not written.
+    // A directory held by another run: the description is not written.
     make_zip(held, {{"FILE_ID.DIZ", description_of(3)}});
     const std::string untagged = read_file(held);
-    const int dir_fd = open(upload_dir().c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_EQ(flock(dir_fd, LOCK_EX), 0);
+    const HeldLock dir_lock(directory_lock_path(upload_dir()));
     RunResult busy = run_tagger({"-v", held});
-    close(dir_fd);
     EXPECT_EQ(busy.out,
               verbose_run(held + ": (FILE_ID.DIZ) busy: another run held its directory for " +
                               std::to_string(E2E_LOCK_WAIT) + " seconds\n",
                           0));
     EXPECT_EQ(read_file(held), untagged);
+}
+
+// A lock let go during the wait: the waiting run takes it and tags the
+// archive.
+TEST_F(Overlap, LockLetGoDuringTheWaitIsTaken) {
+    const std::string a = upload("a.zip");
+    make_zip(a, {{"FILE_ID.DIZ", description_of(1)}});
+    std::optional<HeldLock> dir_lock(std::in_place, directory_lock_path(upload_dir()));
+    Background waiting(kTagger, {"-q", a});
+    usleep(300000); // time for the run to reach the lock; it passes either way
+    dir_lock.reset();
+    EXPECT_EQ(waiting.finish().out, "done\n");
+    EXPECT_EQ(zip_member(a, "FILE_ID.DIZ"), tagged(line_of(1) + "\n\r"));
 }
 
 } // namespace

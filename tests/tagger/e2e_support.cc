@@ -4,9 +4,12 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +22,7 @@ const std::string kConfDir = E2E_CONF_DIR;
 const std::string kUnzip = E2E_UNZIP_PATH;
 const std::string kZip = E2E_ZIP_PATH;
 const std::string kTmpDir = E2E_TMP_DIR;
+const std::string kStateDir = E2E_STATE_DIR;
 
 const std::string kTagLine = "--== zORV97 [Zelbrin Ostrak Ruvane Vell] zORV97 ==--";
 const std::string kSiteComment = "Tagged at the test site\n";
@@ -81,6 +85,27 @@ bool wait_for_path(const std::string &path, int seconds) {
         usleep(10000);
     }
     return true;
+}
+
+std::string directory_lock_path(const std::string &dir) {
+    struct stat st {};
+    EXPECT_EQ(stat(dir.c_str(), &st), 0) << dir;
+    char name[64];
+    std::snprintf(name, sizeof name, "d-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return kStateDir + "/locks/" + name;
+}
+
+HeldLock::HeldLock(const std::string &path) {
+    fs::create_directories(fs::path(path).parent_path());
+    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    EXPECT_GE(fd_, 0) << path;
+    EXPECT_EQ(flock(fd_, LOCK_EX), 0) << path;
+}
+
+HeldLock::~HeldLock() {
+    if (fd_ >= 0)
+        close(fd_);
 }
 
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options) {
@@ -222,9 +247,13 @@ void TaggerSite::SetUp() {
         fs::remove(link);
         fs::create_symlink(target, link);
     }
-    // The tagger never removes its temporary files; start every test clean.
+    // Start every test clean: no temporary files, no locks or records of
+    // changes that an earlier test's runs left.
     fs::remove_all(kTmpDir);
     fs::create_directories(kTmpDir);
+    fs::remove_all(kStateDir);
+    fs::create_directories(kStateDir);
+    fs::permissions(kStateDir, fs::perms::owner_all);
 }
 
 void TaggerSite::write_conf(const std::string &text) {

@@ -29,11 +29,12 @@ using velmo::test::RunResult;
 using velmo::test::write_file;
 
 // The fixed paths compiled into the sandboxed tagger.
-extern const std::string kTagger;  // the binary itself
-extern const std::string kConfDir; // velmotag.conf and the site files
-extern const std::string kUnzip;   // link to the system's unzip
-extern const std::string kZip;     // link to the system's zip ("//..." as echoed)
-extern const std::string kTmpDir;  // where the tagger makes its temporary files
+extern const std::string kTagger;   // the binary itself
+extern const std::string kConfDir;  // velmotag.conf and the site files
+extern const std::string kUnzip;    // link to the system's unzip
+extern const std::string kZip;      // link to the system's zip ("//..." as echoed)
+extern const std::string kTmpDir;   // where the tagger makes its temporary files
+extern const std::string kStateDir; // its locks and the records of changes in progress
 
 // The tag line compiled in, and the site files the fixture writes.
 extern const std::string kTagLine;
@@ -59,6 +60,23 @@ void pause_site_program(const std::string &site_program, const std::string &real
 
 // Waits up to `seconds` for `path` to exist; false when it does not.
 bool wait_for_path(const std::string &path, int seconds);
+
+// The lock file in the state directory that the tagger takes for the
+// directory `dir` while it changes an archive there.
+std::string directory_lock_path(const std::string &dir);
+
+// An exclusive flock on a file (made when missing), held as the tagger holds
+// its locks, until the object goes.
+class HeldLock {
+  public:
+    explicit HeldLock(const std::string &path);
+    ~HeldLock();
+    HeldLock(const HeldLock &) = delete;
+    HeldLock &operator=(const HeldLock &) = delete;
+
+  private:
+    int fd_ = -1;
+};
 
 // Runs the sandboxed tagger.
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options = {});
