@@ -1,7 +1,8 @@
 # Run by CPack on the staged tree, before it is packed: adds the package's
 # changelog, which a Debian package must carry, and compresses it and the
 # manual pages with gzip -9n as Debian wants (no name or time stamp inside,
-# so that a rebuild makes the same bytes).
+# so that a rebuild makes the same bytes); and adds velmotag's state
+# directory, root's and writable by root alone, as velmotag requires.
 set(doc_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_PACKAGING_INSTALL_PREFIX}/share/doc/velmo")
 file(COPY "${CPACK_VELMO_SOURCE_DIR}/packaging/changelog" DESTINATION "${doc_dir}")
 file(GLOB_RECURSE pages "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*/share/man/man[1-9]/*.[1-9]")
@@ -11,3 +12,7 @@ foreach(file IN LISTS pages ITEMS "${doc_dir}/changelog")
         message(FATAL_ERROR "gzip -9nf ${file} failed")
     endif()
 endforeach()
+
+file(MAKE_DIRECTORY "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_VELMO_STATE_DIR}")
+file(CHMOD "${CPACK_TEMPORARY_INSTALL_DIRECTORY}${CPACK_VELMO_STATE_DIR}" DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -1,6 +1,7 @@
 # `cpack -G DEB` in a release build makes velmo_<version>_<arch>.deb: what
 # `cmake --install` puts in place, under /usr, with the manual pages
-# compressed and a changelog added (cmake/VelmoDebStage.cmake), the binaries
+# compressed, a changelog and velmotag's state directory added
+# (cmake/VelmoDebStage.cmake), the binaries
 # stripped, and the dependencies on zip and unzip and on the libraries that
 # the programs link (found by dpkg-shlibdeps, from dpkg-dev).
 set(CPACK_PACKAGE_NAME velmo)
@@ -29,5 +30,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/VelmoDebStage.cmake)
 set(CPACK_VELMO_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_VELMO_STATE_DIR ${VELMOTAG_STATE_DIR})
 set(CPACK_GENERATOR DEB)
 include(CPack)

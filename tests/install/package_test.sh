@@ -61,6 +61,10 @@ want=$(printf './usr/%s\n' "${expected[@]}" | sort)
 [[ $files == "$want" ]] || fail "the package's files differ (< packed, > expected):"$'\n'"$(
     diff <(echo "$files") <(echo "$want"))"
 
+# velmotag's state directory, root's and writable by root alone.
+dpkg-deb -c "$deb" | grep -qE '^drwxr-xr-x root/root .* \./var/lib/velmotag/$' ||
+    fail "no state directory /var/lib/velmotag, mode 755, root's, in the package"
+
 # The stripped programs run; the setup tool has velmotag's paths.
 dpkg-deb -x "$deb" "$work/root"
 [[ $("$work/root/usr/bin/velmotag" -V) == "ZorvTag v1.0" ]] || fail "packed velmotag -V"

@@ -40,7 +40,9 @@ expect_line "$out" "made directory $conf"
 expect_line "$out" "linked $root/usr/.velmo/unzip -> $system_unzip"
 expect_line "$out" "linked $root/usr/.velmo/zip -> $system_zip"
 [[ $(readlink "$root/usr/.velmo/unzip") == "$system_unzip" ]] || fail "unzip link"
-[[ $(mode_of "$conf") == 755 && $(mode_of "$root/tmp") == 1777 ]] || fail "directory modes"
+expect_line "$out" "made directory $root/var/lib/velmotag"
+[[ $(mode_of "$conf") == 755 && $(mode_of "$root/tmp") == 1777 &&
+    $(mode_of "$root/var/lib/velmotag") == 755 ]] || fail "directory modes"
 
 # --- the sample site at work: by hand, then again ---
 (cd "$work/src" &&
@@ -101,7 +103,7 @@ expect_line "$out" "wrote sample $other/usr/.velmo/velmotag/velmotag.conf"
 # --- no Info-ZIP programs: the rest is laid out, the run fails ---
 bin=$work/bin
 mkdir -p "$bin"
-for tool in realpath tr mkdir dirname cat ln id; do
+for tool in realpath tr mkdir dirname cat ln id find; do
     ln -s "$(command -v "$tool")" "$bin/$tool"
 done
 printf '#!/bin/sh\necho "some other unzip"\n' >"$bin/unzip"

@@ -1,7 +1,10 @@
 // The one place the tagger starts programs: exit statuses, programs that
-// cannot start or are killed, descriptors handed over, the session of its
-// own, the file size and processor limits, and (as root) the credentials a child runs as.
+// cannot start or are killed, descriptors handed over and none other, the
+// session of its own, the file size, processor and time limits, a child
+// that someone stops, and (as root) the credentials a child runs as.
 #include "child_process.h"
+
+#include "stop_signals.h"
 
 #include <gtest/gtest.h>
 
@@ -42,6 +45,17 @@ class Output {
   private:
     int fd_;
 };
+
+// A process that runs, and has not merely ended without being reaped yet.
+bool alive(const std::string &proc_dir) {
+    char state = 0;
+    FILE *stat = std::fopen((proc_dir + "/stat").c_str(), "r");
+    if (!stat)
+        return false;
+    const bool read = std::fscanf(stat, "%*d (%*[^)]) %c", &state) == 1;
+    std::fclose(stat);
+    return read && state != 'Z';
+}
 
 ChildStart shell(const std::string &script, int stdout_fd = -1) {
     ChildStart start;
@@ -111,6 +125,56 @@ TEST(ChildProcess, FileSizeAndProcessorLimitsStopTheChild) {
     EXPECT_EQ(stopped.signal, SIGXCPU);
     EXPECT_NE(describe_status(stopped, Archiver::Zip).find("seconds of processor time"),
               std::string::npos);
+}
+
+// Each of these ends the wait at once with the child's whole session
+// killed: a time limit reached, the child stopped by someone, a stop
+// request to the tagger. A sleeper in the session must die with it.
+TEST(ChildProcess, DeadlineStoppedChildAndStopRequestKillTheSession) {
+    Output out;
+    ChildStart sleeper = shell("sleep 30 & echo $!; wait", out.fd());
+    sleeper.time_limit = 1;
+    int ticks = 0;
+    sleeper.tick = [&ticks] { ++ticks; };
+    const ChildStatus late = run_child(sleeper);
+    EXPECT_EQ(late.killed, ChildKill::Deadline);
+    EXPECT_EQ(late.signal, SIGKILL);
+    EXPECT_GE(ticks, 1);
+    EXPECT_NE(describe_status(late, Archiver::Zip).find("seconds, its limit"), std::string::npos);
+    const std::string grandchild = "/proc/" + std::to_string(std::atol(out.text().c_str()));
+    for (int i = 0; i < 500 && alive(grandchild); ++i)
+        usleep(10000);
+    EXPECT_FALSE(alive(grandchild));
+
+    const ChildStatus held = run_child(shell("kill -STOP $$"));
+    EXPECT_EQ(held.killed, ChildKill::Held);
+    EXPECT_EQ(describe_status(held, Archiver::Unzip), "was stopped by signal 19 and killed");
+
+    // A stop request while the child runs; in a process of its own, which
+    // stays stopping.
+    EXPECT_EXIT(
+        {
+            install_stop_signals();
+            const ChildStatus stopped = run_child(shell("kill -TERM $PPID; sleep 30"));
+            std::exit(stopped.killed == ChildKill::Stop &&
+                              describe_status(stopped, Archiver::Zip) ==
+                                  "was killed: velmotag is stopping"
+                          ? 0
+                          : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+// A descriptor the tagger's caller left open (not close-on-exec) never
+// reaches a child.
+TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
+    const int inherited = open("/dev/null", O_RDONLY);
+    ASSERT_GE(inherited, 3);
+    Output out;
+    ASSERT_TRUE(run_child(shell("ls /proc/self/fd", out.fd())).succeeded());
+    // ls itself has its directory open, as 3.
+    EXPECT_EQ(out.text(), "0\n1\n2\n3\n");
+    close(inherited);
 }
 
 TEST(ChildProcess, RunsAsTheGivenUserWithoutOtherGroups) {
