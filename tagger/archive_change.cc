@@ -1,25 +1,28 @@
-// The protocol, in the order things reach the disk (an ordinary archive):
+// The protocol, in the order things reach the disk:
 //
-//   1. the private directory ".velmotag_XXXXXX" beside the archive, and in
-//      it "copy": a copy of the archive (a clone where the file system can)
-//      with its owner, mode and times;
-//   2. a small archive: the copy synced. A large one: the original synced
-//      (its bytes are usually on disk long since);
-//   3. "record" (kind, archive, original's identity), synced; the private
-//      directory and the archive's directory synced; the intent in the
-//      archive's lock file, synced with its directory;
-//   4. a large archive: "copy" and the archive's name exchanged in one
-//      rename, and both directories synced;
-//   5. each zip step, its start and end noted in the record's progress;
-//   6. the changed archive synced, its directory synced, then the progress
-//      marked complete and synced: only now is "done" said;
-//   7. the private directory and the intent removed (nothing synced: the
-//      next run finds the change complete and only tidies up).
+//   1. a small archive: the record and the original's bytes in the run's
+//      journal, synced (with the journal's directory entry, once a run).
+//      A large one: the private directory ".velmotag_XXXXXX" beside it,
+//      with "copy" (a clone where the file system can, else a copy of its
+//      data) and "record"; the original synced (its bytes are usually on
+//      disk long since), the record, the private directory and the
+//      archive's directory synced, and the record in the journal, synced;
+//      then "copy" and the archive's name exchanged in one rename, and both
+//      directories synced;
+//   2. each zip step, its start and end noted in the journal's progress;
+//   3. the changed archive synced, its directory synced: only now is
+//      "done" said; the progress marked complete (not synced);
+//   4. the private directory removed and the journal emptied (nothing
+//      synced: the next run finds the change complete, or nothing to put
+//      back, and only tidies up).
 //
-// A kill or a power cut before 3 leaves the original at its name and no
-// whole record: the next run removes the private directory. From 3 until 6
-// the original is at its name or in "copy", on disk, and the next run puts
-// it back. After 6 the change stands.
+// A kill or a power cut before 1 is over leaves the original at its name
+// and no whole record, or a record of a change that zip never began: the
+// next run tidies up. From then until 3 the original is at its name or
+// kept, on disk, and the next run puts it back. After 3 the change stands;
+// should the power fail before the mark or the removal reached the disk,
+// the next run puts the original back and tags it again, so it still ends
+// up tagged once.
 #include "archive_change.h"
 
 #include "archiver_commands.h"
@@ -49,10 +52,11 @@ constexpr char kWorkingCopyName[] = "archive.zip";
 // files and the file system's own bookkeeping.
 constexpr long long kSpareBytes = 64 * 1024;
 
-// From this size on the copy is swapped in at the archive's name instead of
-// being synced: below it, syncing the copy's few blocks costs less than the
-// second pair of directory syncs that the exchange needs.
-constexpr off_t kExchangeFrom = 1024 * 1024;
+// Below this size the original is kept in the journal: one write and one
+// sync, no files beside the archive. From it on, copying it there would
+// cost more than keeping the original itself aside, where only directory
+// entries need syncing.
+constexpr off_t kInlineBelow = 1024 * 1024;
 
 std::string why_errno() {
     return std::strerror(errno);
@@ -169,22 +173,45 @@ bool ArchiveChange::begin() {
     const struct stat &st = job_.archive_stat();
     const ChildCredentials &who = job_.credentials();
     record_.kind = st.st_nlink > 1 || zip_would_extend(job_.name()) ? BackupKind::WorkingCopy
-                   : st.st_size >= kExchangeFrom                    ? BackupKind::Exchange
-                                                                    : BackupKind::Copy;
+                   : st.st_size < kInlineBelow                      ? BackupKind::Inline
+                                                                    : BackupKind::Exchange;
+    record_.dir_path = job_.dir_path();
     record_.archive = job_.name();
     record_.archivers_uid = who.switch_user ? who.uid : geteuid();
     record_.original = identity_of(st);
+    record_.owner = st.st_uid;
+    record_.group = st.st_gid;
+    record_.mode = st.st_mode & 07777;
+    record_.atime = st.st_atim;
     record_.boot_id = boot_id();
     if (!has_room() || !lock_directory())
         return false;
-    begun_ = true;
-    private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &private_name_);
-    if (!private_fd_) {
-        fail("tagging", "cannot make a private directory beside it: " + why_errno());
-        roll_back();
+    // The run's journal, or without a state directory the archive's lock
+    // file, which stands beside the archive.
+    ArchiveLock &lock = job_.lock();
+    if (lock.is_journal())
+        journal_ = &fallback_journal_.emplace(lock.fd(), lock.dir_fd());
+    else
+        journal_ = ChangeJournal::of_run();
+    if (!journal_ || record_.dir_path[0] != '/') {
+        fail("tagging", "its change cannot be written down: " + why_errno());
         return false;
     }
-    if (!(record_.kind == BackupKind::WorkingCopy ? make_working_copy() : keep_original())) {
+    begun_ = true;
+    bool kept = false;
+    switch (record_.kind) {
+    case BackupKind::Inline:
+        kept = keep_inline();
+        break;
+    case BackupKind::Copy:
+    case BackupKind::Exchange:
+        kept = keep_beside();
+        break;
+    case BackupKind::WorkingCopy:
+        kept = make_working_copy();
+        break;
+    }
+    if (!kept) {
         roll_back();
         return false;
     }
@@ -222,58 +249,68 @@ bool ArchiveChange::make_copy(int dir_fd, const char *name) {
         fail("tagging", "it was changed while being tagged");
         return false;
     }
-    if (record_.kind == BackupKind::Copy && fsync(copy.get()) != 0) {
-        fail("tagging", "cannot write a copy of it to disk: " + why_errno());
+    return true;
+}
+
+bool ArchiveChange::make_private_directory_beside() {
+    private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &record_.private_name);
+    if (!private_fd_) {
+        fail("tagging", "cannot make a private directory beside it: " + why_errno());
         return false;
     }
     return true;
 }
 
-bool ArchiveChange::write_record() {
-    record_.begun = now_realtime();
-    const std::string text = encode_record(record_);
-    if (!record_fd_)
-        record_fd_.reset(openat(private_fd_.get(), kRecordName,
-                                O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    errno = ENAMETOOLONG;
-    if (!record_fd_ || text.size() > kRecordMax ||
-        pwrite(record_fd_.get(), text.data(), text.size(), 0) !=
-            static_cast<ssize_t>(text.size()) ||
-        ftruncate(record_fd_.get(), static_cast<off_t>(text.size())) != 0) {
-        fail("tagging", "cannot write the record of its change: " + why_errno());
-        return false;
-    }
+bool ArchiveChange::write_journal(bool durable) {
     progress_ = ChangeProgress{};
-    write_progress();
+    if (!journal_->write(record_, job_.archive_fd(), durable)) {
+        fail("tagging", "cannot write the record of its change to disk: " + why_errno());
+        return false;
+    }
+    if (!job_.lock().is_journal())
+        job_.lock().point_at(journal_->name());
     return true;
 }
 
-bool ArchiveChange::write_progress(bool durable) {
-    if (!record_fd_)
+// The record beside the kept original as well, so that a run over the
+// directory finds the change even without the journal.
+bool ArchiveChange::write_private_record() {
+    UniqueFd fd(openat(private_fd_.get(), kRecordName,
+                       O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const std::string text = encode_record(record_);
+    if (!fd || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        fsync(fd.get()) != 0) {
+        fail("tagging", "cannot write the record of its change to disk: " + why_errno());
         return false;
-    // Should a write fail, the next run judges by the record alone, which
-    // never makes it keep a change that was not complete.
-    const std::string text = encode_progress(progress_);
-    return pwrite(record_fd_.get(), text.data(), text.size(), kProgressOffset) ==
-               static_cast<ssize_t>(text.size()) &&
-           (!durable || fsync(record_fd_.get()) == 0);
+    }
+    return true;
 }
 
-bool ArchiveChange::keep_original() {
-    const int dir = job_.dir_fd(), kept = private_fd_.get();
-    if (!make_copy(kept, kBackupName))
+bool ArchiveChange::keep_inline() {
+    record_.begun = now_realtime();
+    if (!write_journal(true))
         return false;
-    const bool exchange = record_.kind == BackupKind::Exchange;
-    ChangeIntent intent{job_.dir_path(), job_.name(), private_name_};
-    if ((exchange && fsync(job_.archive_fd()) != 0) || !write_record() ||
-        fsync(record_fd_.get()) != 0 || !sync_directory(kept) || !sync_directory(dir) ||
-        (intent.dir_path[0] == '/' && !job_.lock().write_intent(intent, true))) {
+    // What was kept is what was listed.
+    if (!job_.unchanged()) {
+        fail("tagging", "it was changed while being tagged");
+        return false;
+    }
+    zip_target_ = job_.path();
+    return true;
+}
+
+bool ArchiveChange::keep_beside() {
+    const int dir = job_.dir_fd();
+    if (!make_private_directory_beside() || !make_copy(private_fd_.get(), kBackupName))
+        return false;
+    const int kept = private_fd_.get();
+    record_.begun = now_realtime();
+    if (fsync(job_.archive_fd()) != 0 || !write_private_record() || !sync_directory(kept) ||
+        !sync_directory(dir) || !write_journal(true)) {
         fail("tagging", "cannot write the record of its change to disk: " + why_errno());
         return false;
     }
     zip_target_ = job_.path();
-    if (!exchange)
-        return true;
     const char *name = job_.name().c_str();
     if (renameat2(kept, kBackupName, dir, name, RENAME_EXCHANGE) != 0) {
         if (!cannot_exchange(errno)) {
@@ -283,11 +320,11 @@ bool ArchiveChange::keep_original() {
         // This file system keeps the copy the plain way: on disk.
         UniqueFd copy(openat(kept, kBackupName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         record_.kind = BackupKind::Copy;
-        if (!copy || fsync(copy.get()) != 0 || !write_record() || fsync(record_fd_.get()) != 0) {
+        if (!copy || fsync(copy.get()) != 0) {
             fail("tagging", "cannot write a copy of it to disk: " + why_errno());
             return false;
         }
-        return true;
+        return write_private_record() && write_journal(true);
     }
     // The archive's owner may have replaced it just before: then its file
     // goes back to its name, and it is not changed in this run.
@@ -306,6 +343,8 @@ bool ArchiveChange::keep_original() {
 }
 
 bool ArchiveChange::make_working_copy() {
+    if (!make_private_directory_beside())
+        return false;
     // Searchable, not readable, by archivers that run as the archive's owner.
     const ChildCredentials &who = job_.credentials();
     if (who.switch_user && fchmod(private_fd_.get(), 0711) != 0) {
@@ -323,14 +362,19 @@ bool ArchiveChange::make_working_copy() {
         return false;
     }
     // Until the copy is renamed over the upload nothing of the upload
-    // changes: the record only helps the next run tidy up.
-    if (!make_copy(work_fd_.get(), kWorkingCopyName) || !write_record())
+    // changes: the record only helps the next run tidy up, and need not be
+    // on disk.
+    record_.begun = now_realtime();
+    if (!make_copy(work_fd_.get(), kWorkingCopyName) || !write_journal(false))
         return false;
-    if (job_.dir_path()[0] == '/')
-        job_.lock().write_intent({job_.dir_path(), job_.name(), private_name_}, false);
     zip_target_ =
-        job_.dir_path() + "/" + private_name_ + "/" + kWorkDirName + "/" + kWorkingCopyName;
+        job_.dir_path() + "/" + record_.private_name + "/" + kWorkDirName + "/" + kWorkingCopyName;
     return true;
+}
+
+void ArchiveChange::write_progress() {
+    if (journal_)
+        journal_->write_progress(progress_);
 }
 
 void ArchiveChange::step_starting() {
@@ -384,17 +428,19 @@ bool ArchiveChange::commit() {
             roll_back();
             return false;
         }
-        progress_.state = ChangeState::Complete;
-        if (fsync(result.get()) != 0 || !sync_directory(dir) || !write_progress(true)) {
+        if (fsync(result.get()) != 0 || !sync_directory(dir)) {
             fail("tagging", "cannot write it to disk: " + why_errno());
             roll_back();
             return false;
         }
+        // The mark reaches the disk with a later sync. Should the power fail
+        // before that, the next run puts the original back and tags it
+        // again: the archive still ends up tagged once.
+        progress_.state = ChangeState::Complete;
+        write_progress();
     }
     finished_ = true;
-    remove_private_files();
-    job_.lock().clear_intent();
-    dir_lock_.release();
+    end_change();
     return true;
 }
 
@@ -405,9 +451,8 @@ void ArchiveChange::roll_back() {
     }
     finished_ = true;
     std::string why;
-    const PutBack put = private_fd_
-                            ? put_back_original(job_.dir_fd(), private_fd_.get(), record_, &why)
-                            : PutBack::NotNeeded;
+    const PutBack put =
+        put_back_original(job_.dir_fd(), record_, private_fd_.get(), job_.archive_fd(), 0, &why);
     // A zip that was killed, or ran out of room or time, leaves its new
     // archive behind; this run knows when it ran.
     if (step_failed_ && record_.kind != BackupKind::WorkingCopy)
@@ -415,13 +460,24 @@ void ArchiveChange::roll_back() {
                             {progress_.step_start, time_plus(file_clock_now(), 1),
                              record_.archivers_uid, zip_leftover_max(record_.original.size)});
     if (put == PutBack::Failed) {
-        // The record and the intent stay, for the next run to try again.
-        fail("restoring",
-             why + "; its original is kept in '" + job_.dir_path() + "/" + private_name_ + "'");
-    } else {
-        remove_private_files();
-        job_.lock().clear_intent();
+        // The journal and what it names stay, for the next run to end.
+        fail("restoring", why + "; the next run puts it back");
+        job_.lock().keep();
+        if (!job_.lock().is_journal())
+            journal_->abandon();
+        dir_lock_.release();
+        return;
     }
+    end_change();
+}
+
+// The change is over: its files go, the journal is emptied and the lock
+// file no longer points at it.
+void ArchiveChange::end_change() {
+    remove_private_files();
+    if (journal_)
+        journal_->clear();
+    job_.lock().change_over();
     dir_lock_.release();
 }
 
@@ -438,8 +494,8 @@ void ArchiveChange::remove_private_files() {
     }
     unlinkat(kept, kBackupName, 0);
     unlinkat(kept, kRecordName, 0);
-    record_fd_.reset();
-    if (unlinkat(job_.dir_fd(), private_name_.c_str(), AT_REMOVEDIR) != 0)
-        remove_private_directory(job_.dir_fd(), private_name_, kept);
+    const char *name = record_.private_name.c_str();
+    if (unlinkat(job_.dir_fd(), name, AT_REMOVEDIR) != 0)
+        remove_private_directory(job_.dir_fd(), name, kept);
     private_fd_.reset();
 }

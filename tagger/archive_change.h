@@ -1,23 +1,21 @@
 // Changing an archive all at once or not at all, whatever stops the run.
 // The tagger changes an archive in up to three zip steps (description,
 // comment, info file). Before the first one, the archive's original is put
-// where no step can touch it, on disk, in a private directory beside the
-// archive, with a record of the change (change_record.h) and an intent in
-// the archive's lock file that points at it. When a step fails or a stop
-// comes, the original is put back at once; when the run is killed or the
-// power fails, the next run puts it back (change_recovery.h). Only when
-// the changed archive and its directory entry are on disk is the change
-// marked complete, and "done" said.
+// where no step can touch it, on disk, with a record of the change in the
+// run's journal (change_journal.h). When a step fails or a stop comes, the
+// original is put back at once; when the run is killed or the power fails,
+// the next run puts it back (change_recovery.h). Only when the changed
+// archive and its directory entry are on disk is "done" said.
 //
 // An ordinary archive is handed to zip under its own name, and zip replaces
-// it with a new file at each step. A small one is copied into the private
-// directory, and the copy is synced before zip starts. A large one is
-// copied the other way round: the copy is swapped in at the archive's name
-// (one rename that exchanges the two), so the original itself moves aside
-// and only its directory entries must reach the disk, not a second copy of
-// its bytes; where the file system cannot exchange, it is copied as a small
-// one. Either way the copy is a copy, never a second name of the original,
-// which zip would rewrite in place.
+// it with a new file at each step. A small one (under kInlineBelow) is
+// kept in the journal itself, after the record. A large one is kept in a
+// private directory beside it: a copy of it is swapped in at the archive's
+// name (one rename that exchanges the two), so the original itself moves
+// aside and only directory entries must reach the disk, not a second copy
+// of its bytes; where the file system cannot exchange, the copy is kept
+// and synced instead. Never is a second name of the original kept, which
+// zip would rewrite in place.
 //
 // An archive that zip would not replace but rewrite in place (one with
 // several names) or would look for under another name (one without an
@@ -32,11 +30,13 @@
 #define VELMO_TAGGER_ARCHIVE_CHANGE_H
 
 #include "archive_job.h"
+#include "change_journal.h"
 #include "change_record.h"
 #include "child_process.h"
 #include "locks.h"
 #include "unique_fd.h"
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -90,20 +90,24 @@ class ArchiveChange {
     bool usable_by_archivers(const std::string &path, mode_t wanted, const char *verb);
     bool directory_writable_by_archivers();
     bool has_room();
-    bool keep_original();
+    bool keep_inline();
+    bool keep_beside();
     bool make_working_copy();
-    bool make_copy(int private_fd, const char *name);
-    bool write_record();
-    bool write_progress(bool durable = false);
+    bool make_private_directory_beside();
+    bool make_copy(int dir_fd, const char *name);
+    bool write_journal(bool durable);
+    bool write_private_record();
+    void write_progress();
+    void end_change();
     void remove_private_files();
     void fail(const char *step, const std::string &why);
 
     ArchiveJob &job_;
     DirectoryLock dir_lock_;
-    std::string private_name_;
+    std::optional<ChangeJournal> fallback_journal_; // the lock file, without a state directory
+    ChangeJournal *journal_ = nullptr;
     UniqueFd private_fd_; // the change's private directory
-    UniqueFd record_fd_;
-    UniqueFd work_fd_; // where the working copy is
+    UniqueFd work_fd_;    // where the working copy is
     std::string zip_target_;
     ChangeRecord record_;
     ChangeProgress progress_;

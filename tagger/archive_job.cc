@@ -24,7 +24,7 @@ bool ArchiveJob::open_directory() {
     dir_fd_ = open_directory_walk(dir_path_, &steps_);
     if (!dir_fd_)
         return false;
-    remove_leftovers_once(dir_fd_.get(), dir_path_, kUploadDirLeftovers);
+    remove_leftovers_once(dir_fd_.get(), kUploadDirLeftovers);
     return true;
 }
 
@@ -62,10 +62,10 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
     case LockOutcome::Failed:
         return Opened::LockFailed;
     }
-    if (const std::optional<ChangeIntent> &left = lock_.left_intent()) {
-        if (!recover_change(dir_fd_.get(), dir_path_, left->private_name, name_))
+    if (!lock_.found_empty()) {
+        if (!end_left_change(dir_fd_.get(), name_, lock_))
             return Opened::Unfinished;
-        lock_.clear_intent();
+        lock_.change_over();
     }
     // Another run may have replaced the archive while this one waited for
     // the lock, or the change just ended put it back: go on with what the

@@ -60,7 +60,10 @@ ChildStatus run_archiver(const ArchiverRun &run) {
         start.stdin_fd = input.get();
     }
     if (!direct.stdout_path.empty()) {
-        if (ftruncate(run.output_fd, 0) != 0)
+        // Emptied only when there is something to empty: on ext4 a file
+        // truncated to zero is written out as soon as it is closed.
+        struct stat st;
+        if (fstat(run.output_fd, &st) != 0 || (st.st_size > 0 && ftruncate(run.output_fd, 0) != 0))
             return ChildStatus::start_failed(errno);
         start.stdout_fd = run.output_fd;
     }

@@ -124,6 +124,8 @@ class Fields {
 
 const char *kind_word(BackupKind kind) {
     switch (kind) {
+    case BackupKind::Inline:
+        return "inline";
     case BackupKind::Copy:
         return "copy";
     case BackupKind::Exchange:
@@ -163,38 +165,65 @@ bool from_word(std::string_view word, const E (&values)[N], const char *(*name)(
 
 std::string encode_record(const ChangeRecord &r) {
     const FileIdentity &o = r.original;
-    return sealed("velmotag record 1\nkind " + std::string(kind_word(r.kind)) + "\narchive " +
-                  to_hex(r.archive) + "\nuid " + std::to_string(r.archivers_uid) + "\noriginal " +
-                  std::to_string(o.dev) + " " + std::to_string(o.ino) + " " +
-                  std::to_string(o.size) + " " + time_text(o.mtime) + "\nbegun " +
+    return sealed("velmotag change 2\nkind " + std::string(kind_word(r.kind)) + "\ndir " +
+                  to_hex(r.dir_path) + "\narchive " + to_hex(r.archive) + "\nprivate " +
+                  (r.private_name.empty() ? "-" : to_hex(r.private_name)) + "\nuid " +
+                  std::to_string(r.archivers_uid) + "\noriginal " + std::to_string(o.dev) + " " +
+                  std::to_string(o.ino) + " " + std::to_string(o.size) + " " + time_text(o.mtime) +
+                  "\nowner " + std::to_string(r.owner) + " " + std::to_string(r.group) + " " +
+                  std::to_string(r.mode) + " " + time_text(r.atime) + "\nbegun " +
                   time_text(r.begun) + "\nboot " + (r.boot_id.empty() ? "-" : to_hex(r.boot_id)) +
                   "\n");
 }
 
+namespace {
+
+// A name within one directory.
+bool plain_name(const std::string &name) {
+    return !name.empty() && name.find('/') == std::string::npos && name != "." && name != "..";
+}
+
+// A hex field that may stand for nothing ("-").
+bool optional_hex(Fields &fields, std::string *out) {
+    std::string_view word;
+    if (!fields.word(&word))
+        return false;
+    out->clear();
+    return word == "-" || from_hex(word, out);
+}
+
+} // namespace
+
 bool decode_record(std::string_view text, ChangeRecord *r) {
     std::vector<std::string_view> lines;
-    if (!unseal(text, &lines) || lines.size() != 7 || lines[0] != "velmotag record 1")
+    if (!unseal(text, &lines) || lines.size() != 10 || lines[0] != "velmotag change 2")
         return false;
     std::string_view word;
-    Fields kind(lines[1]), archive(lines[2]), uid(lines[3]), original(lines[4]), begun(lines[5]),
-        boot(lines[6]);
-    static constexpr BackupKind kKinds[] = {BackupKind::Copy, BackupKind::Exchange,
-                                            BackupKind::WorkingCopy};
+    Fields kind(lines[1]), dir(lines[2]), archive(lines[3]), private_name(lines[4]), uid(lines[5]),
+        original(lines[6]), owner(lines[7]), begun(lines[8]), boot(lines[9]);
+    static constexpr BackupKind kKinds[] = {BackupKind::Inline, BackupKind::Copy,
+                                            BackupKind::Exchange, BackupKind::WorkingCopy};
     FileIdentity &o = r->original;
     if (!kind.expect("kind") || !kind.word(&word) ||
-        !from_word(word, kKinds, kind_word, &r->kind) || !kind.done() ||
-        !archive.expect("archive") || !archive.hex(&r->archive) || r->archive.empty() ||
-        !archive.done() || !uid.expect("uid") || !uid.number(&r->archivers_uid) || !uid.done() ||
+        !from_word(word, kKinds, kind_word, &r->kind) || !kind.done() || !dir.expect("dir") ||
+        !dir.hex(&r->dir_path) || !dir.done() || !archive.expect("archive") ||
+        !archive.hex(&r->archive) || !archive.done() || !private_name.expect("private") ||
+        !optional_hex(private_name, &r->private_name) || !private_name.done() ||
+        !uid.expect("uid") || !uid.number(&r->archivers_uid) || !uid.done() ||
         !original.expect("original") || !original.number(&o.dev) || !original.number(&o.ino) ||
         !original.number(&o.size) || !original.time(&o.mtime) || !original.done() ||
+        !owner.expect("owner") || !owner.number(&r->owner) || !owner.number(&r->group) ||
+        !owner.number(&r->mode) || !owner.time(&r->atime) || !owner.done() ||
         !begun.expect("begun") || !begun.time(&r->begun) || !begun.done() || !boot.expect("boot") ||
-        !boot.word(&word) || !boot.done())
+        !optional_hex(boot, &r->boot_id) || !boot.done())
         return false;
-    if (word == "-")
-        r->boot_id.clear();
-    else if (!from_hex(word, &r->boot_id))
-        return false;
-    return r->archive.find('/') == std::string::npos && r->archive != "." && r->archive != "..";
+    // A record leads to one archive and, beside it, to one of the tagger's
+    // own private directories; never elsewhere.
+    const bool needs_private = r->kind != BackupKind::Inline;
+    return !r->dir_path.empty() && r->dir_path[0] == '/' && plain_name(r->archive) &&
+           (needs_private
+                ? r->private_name.rfind(".velmotag_", 0) == 0 && plain_name(r->private_name)
+                : r->private_name.empty());
 }
 
 std::string encode_progress(const ChangeProgress &p) {
@@ -219,24 +248,6 @@ bool decode_progress(std::string_view text, ChangeProgress *p) {
            step.number(&p->step) && step.done() && start.expect("start") &&
            start.time(&p->step_start) && start.done() && seen.expect("seen") &&
            seen.time(&p->last_seen) && seen.done();
-}
-
-std::string encode_intent(const ChangeIntent &i) {
-    return sealed("velmotag intent 1\ndir " + to_hex(i.dir_path) + "\narchive " +
-                  to_hex(i.archive) + "\nprivate " + to_hex(i.private_name) + "\n");
-}
-
-bool decode_intent(std::string_view text, ChangeIntent *i) {
-    std::vector<std::string_view> lines;
-    if (!unseal(text, &lines) || lines.size() != 4 || lines[0] != "velmotag intent 1")
-        return false;
-    Fields dir(lines[1]), archive(lines[2]), private_name(lines[3]);
-    return dir.expect("dir") && dir.hex(&i->dir_path) && dir.done() && !i->dir_path.empty() &&
-           i->dir_path[0] == '/' && archive.expect("archive") && archive.hex(&i->archive) &&
-           archive.done() && !i->archive.empty() && i->archive.find('/') == std::string::npos &&
-           private_name.expect("private") && private_name.hex(&i->private_name) &&
-           private_name.done() && i->private_name.rfind(".velmotag_", 0) == 0 &&
-           i->private_name.find('/') == std::string::npos;
 }
 
 std::string current_boot_id() {

@@ -1,8 +1,8 @@
 #include "change_recovery.h"
 
+#include "change_journal.h"
 #include "file_copy.h"
 #include "fixed_paths.h"
-#include "locks.h"
 #include "private_dirs.h"
 #include "report.h"
 #include "state_dir.h"
@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +41,8 @@ timespec boot_started() {
 // it, or, when the machine was restarted since, to this boot.
 std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
                                              const std::optional<ChangeProgress> &progress) {
+    if (record.kind == BackupKind::WorkingCopy)
+        return std::nullopt; // its zip worked in the private directory
     const bool same_boot = !record.boot_id.empty() && record.boot_id == current_boot_id();
     ZipStepWindow window;
     window.uid = record.archivers_uid;
@@ -61,22 +64,55 @@ std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
     return window;
 }
 
-// Ends the change of the private directory `private_fd` (named
-// `private_name`), which the caller holds, as the rule says.
-bool end_change(int dir_fd, const std::string &dir_path, const std::string &private_name,
-                int private_fd, const ChangeRecord &record,
-                const std::optional<ChangeProgress> &progress) {
+UniqueFd open_private_directory(int dir_fd, const std::string &name) {
+    if (name.empty())
+        return UniqueFd();
+    UniqueFd fd(openat(dir_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    if (fd && (fstat(fd.get(), &st) != 0 || st.st_uid != geteuid()))
+        fd.reset();
+    return fd;
+}
+
+// Writes the inline copy into a new file beside the archive, with the
+// original's owner, mode and times, syncs it and renames it over the name.
+bool put_back_inline(int dir_fd, const ChangeRecord &record, int from, off_t offset) {
+    std::string temporary;
+    UniqueFd fd = make_private_file(dir_fd, ".velmotag_", &temporary);
+    if (!fd)
+        return false;
+    const timespec times[2] = {record.atime, record.original.mtime};
+    const bool written = copy_at(from, offset, fd.get(), 0, record.original.size) &&
+                         (fchown(fd.get(), record.owner, record.group) == 0 || errno == EPERM) &&
+                         fchmod(fd.get(), record.mode) == 0 && futimens(fd.get(), times) == 0 &&
+                         fsync(fd.get()) == 0 &&
+                         renameat(dir_fd, temporary.c_str(), dir_fd, record.archive.c_str()) == 0;
+    if (!written) {
+        const int error = errno;
+        unlinkat(dir_fd, temporary.c_str(), 0);
+        errno = error;
+    }
+    return written;
+}
+
+// Ends the change `record` describes, whose run is gone, in `dir_fd`: puts
+// the original back unless the change was complete, removes zip's leftover
+// and the private directory. `journal_fd` holds an inline backup.
+bool end_change(int dir_fd, const ChangeRecord &record,
+                const std::optional<ChangeProgress> &progress, int journal_fd) {
     DirectoryLock dir_lock;
     if (dir_lock.acquire(dir_fd) != LockOutcome::Held)
         return false;
-    const std::string path = (dir_path == "/" ? "" : dir_path) + "/" + record.archive;
+    const UniqueFd private_fd = open_private_directory(dir_fd, record.private_name);
+    if (private_fd && flock(private_fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return false; // a live run's, which ends it itself
+    const std::string path = (record.dir_path == "/" ? "" : record.dir_path) + "/" + record.archive;
     if (!progress || progress->state != ChangeState::Complete) {
         std::string why;
-        switch (put_back_original(dir_fd, private_fd, record, &why)) {
+        switch (
+            put_back_original(dir_fd, record, private_fd.get(), journal_fd, kInlineOffset, &why)) {
         case PutBack::Failed:
-            report_failure("restoring", path.c_str(),
-                           why + "; its original is kept in '" + dir_path + "/" + private_name +
-                               "'");
+            report_failure("restoring", path.c_str(), why + "; a later run tries again");
             return false;
         case PutBack::Done:
             log_notice("'%s': put back as it was before a run that was stopped while tagging it",
@@ -88,16 +124,46 @@ bool end_change(int dir_fd, const std::string &dir_path, const std::string &priv
         if (const std::optional<ZipStepWindow> window = leftover_window(record, progress))
             remove_zip_leftover(dir_fd, *window);
     }
-    remove_private_directory(dir_fd, private_name, private_fd);
+    if (private_fd)
+        remove_private_directory(dir_fd, record.private_name, private_fd.get());
     return true;
 }
 
-UniqueFd open_private_directory(int dir_fd, const std::string &name) {
-    UniqueFd fd(openat(dir_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    if (fd && (fstat(fd.get(), &st) != 0 || st.st_uid != geteuid()))
-        fd.reset();
-    return fd;
+// Ends the change in the journal `journal_fd` (a dead run's, which the
+// caller holds) in the directory its record names, taking the archive's
+// lock there unless `held` is the lock file itself.
+bool end_journal(int journal_fd, const std::string &held_lock_name) {
+    ChangeRecord record;
+    std::optional<ChangeProgress> progress;
+    if (!read_record(journal_fd, &record, &progress))
+        return true; // empty, or no whole record: nothing to end
+    std::vector<PathStep> steps;
+    const UniqueFd dir_fd = open_directory_walk(record.dir_path, &steps);
+    if (!dir_fd) {
+        // Its directory is gone or elsewhere; should it come back, the first
+        // run there finds a large archive's change by its private directory.
+        const std::string path = record.dir_path + "/" + record.archive;
+        report_failure("restoring", path.c_str(),
+                       std::string("its directory cannot be opened: ") + std::strerror(errno));
+        return true;
+    }
+    ArchiveLock lock;
+    if (!is_lock_of(held_lock_name, dir_fd.get(), record.archive) &&
+        lock.acquire(dir_fd.get(), record.archive, false) != LockOutcome::Held)
+        return false;
+    return end_change(dir_fd.get(), record, progress, journal_fd);
+}
+
+// Ends the change in the state directory's journal `name` when its run is
+// gone, and removes the journal. The caller holds the lock `held_lock_name`
+// (or none).
+bool end_dead_journal(int changes, const std::string &name, const std::string &held_lock_name) {
+    LockFile journal;
+    if (journal.acquire(changes, name, 0) != LockOutcome::Held)
+        return name.rfind("run-", 0) != 0; // a live run's
+    const bool ended = end_journal(journal.fd(), held_lock_name);
+    journal.release(!ended);
+    return ended;
 }
 
 } // namespace
@@ -107,37 +173,24 @@ off_t zip_leftover_max(off_t original_size) {
     return original_size + 2 * static_cast<off_t>(DIZ_MAX) + kSiteFilesAndSlack;
 }
 
-bool read_change_record(int private_fd, ChangeRecord *record,
-                        std::optional<ChangeProgress> *progress) {
-    UniqueFd fd(openat(private_fd, kRecordName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st;
-    if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid())
-        return false;
-    char buffer[kProgressOffset + kProgressSize];
-    const ssize_t n = pread(fd.get(), buffer, sizeof buffer, 0);
-    if (n <= 0)
-        return false;
-    const std::size_t got = static_cast<std::size_t>(n);
-    if (!decode_record(std::string_view(buffer, std::min(got, kRecordMax)), record))
-        return false;
-    ChangeProgress read;
-    progress->reset();
-    if (got == sizeof buffer &&
-        decode_progress(std::string_view(buffer + kProgressOffset, kProgressSize), &read))
-        *progress = read;
-    return true;
-}
-
-PutBack put_back_original(int dir_fd, int private_fd, const ChangeRecord &record,
-                          std::string *why) {
+PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd, int inline_fd,
+                          off_t inline_offset, std::string *why) {
     if (record.kind == BackupKind::WorkingCopy)
         return PutBack::NotNeeded;
     const char *name = record.archive.c_str();
-    struct stat at_name, backup;
+    struct stat at_name;
     if (fstatat(dir_fd, name, &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
         is_file(at_name, record.original))
         return PutBack::NotNeeded;
-    if (fstatat(private_fd, kBackupName, &backup, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (record.kind == BackupKind::Inline) {
+        if (!put_back_inline(dir_fd, record, inline_fd, inline_offset) || !sync_directory(dir_fd)) {
+            *why = std::strerror(errno);
+            return PutBack::Failed;
+        }
+        return PutBack::Done;
+    }
+    struct stat backup;
+    if (private_fd < 0 || fstatat(private_fd, kBackupName, &backup, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(backup.st_mode)) {
         *why = "its kept original is gone";
         return PutBack::Failed;
@@ -153,77 +206,72 @@ PutBack put_back_original(int dir_fd, int private_fd, const ChangeRecord &record
     return PutBack::Done;
 }
 
-bool recover_change(int dir_fd, const std::string &dir_path, const std::string &private_name,
-                    const std::string &archive) {
-    const UniqueFd private_fd = open_private_directory(dir_fd, private_name);
-    if (!private_fd)
-        return true; // gone: the change was ended
-    if (flock(private_fd.get(), LOCK_EX | LOCK_NB) != 0)
-        return false;
-    ChangeRecord record;
-    std::optional<ChangeProgress> progress;
-    if (!read_change_record(private_fd.get(), &record, &progress)) {
-        // The record comes before zip's first step: none, and the archive
-        // was never touched.
-        remove_private_directory(dir_fd, private_name, private_fd.get());
-        return true;
+bool end_left_change(int dir_fd, const std::string &archive, ArchiveLock &lock) {
+    if (lock.is_journal()) {
+        ChangeRecord record;
+        std::optional<ChangeProgress> progress;
+        if (!read_record(lock.fd(), &record, &progress))
+            return true;
+        if (record.archive != archive)
+            return true; // not this archive's: a stray file
+        return end_change(dir_fd, record, progress, lock.fd());
     }
-    if (!archive.empty() && record.archive != archive)
-        return true; // another archive's: not this lock's to end
-    return end_change(dir_fd, dir_path, private_name, private_fd.get(), record, progress);
+    const int changes = state_subdir(kChangesDir);
+    const std::string journal = lock.left_journal();
+    if (changes < 0 || journal.empty())
+        return true;
+    // Whatever that journal holds now is ended, whichever archive it is of;
+    // this archive's lock is held already.
+    struct stat st;
+    if (fstatat(changes, journal.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return true; // ended by another run since
+    (void)dir_fd;
+    return end_dead_journal(changes, journal, lock.file_name());
 }
 
-void lock_and_recover_leftover(int dir_fd, const std::string &dir_path, const std::string &name) {
+void end_leftover_change(int dir_fd, const std::string &name) {
+    // A lock file beside the archive that is a dead run's journal.
+    if (name.rfind(".velmotag_lock_", 0) == 0) {
+        LockFile file;
+        if (file.acquire(dir_fd, name, 0) != LockOutcome::Held)
+            return;
+        ChangeRecord record;
+        std::optional<ChangeProgress> progress;
+        const bool ended = !read_record(file.fd(), &record, &progress) ||
+                           end_change(dir_fd, record, progress, file.fd());
+        file.release(!ended);
+        return;
+    }
+    // A private directory: its record names the archive.
     const UniqueFd private_fd = open_private_directory(dir_fd, name);
+    UniqueFd record_fd;
+    if (private_fd)
+        record_fd.reset(openat(private_fd.get(), kRecordName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     ChangeRecord record;
     std::optional<ChangeProgress> progress;
-    if (!private_fd || !read_change_record(private_fd.get(), &record, &progress))
+    if (!record_fd || !read_record(record_fd.get(), &record, &progress) ||
+        record.private_name != name)
         return;
     ArchiveLock lock;
     if (lock.acquire(dir_fd, record.archive, false) != LockOutcome::Held)
         return; // a live run has the archive, and ends this change first
-    if (recover_change(dir_fd, dir_path, name, record.archive))
-        lock.clear_intent();
+    end_change(dir_fd, record, std::nullopt, -1);
 }
 
 void recover_interrupted_changes() {
+    const int changes = state_subdir(kChangesDir);
+    if (changes >= 0) {
+        for (const std::string &name : directory_entries(changes))
+            end_dead_journal(changes, name, "");
+    }
+    // Lock files that dead runs left (a directory's lock outlives its
+    // holder's change for the rest of its run).
     const int locks = state_subdir(kLocksDir);
     if (locks < 0)
         return;
     for (const std::string &name : directory_entries(locks)) {
-        if (name.rfind("a-", 0) != 0)
-            continue;
         LockFile file;
-        if (file.acquire(locks, name, 0) != LockOutcome::Held)
-            continue;
-        const std::optional<ChangeIntent> intent = read_intent(file.fd());
-        if (!intent) {
-            file.release(); // the lock of a run that died between changes
-            continue;
-        }
-        std::vector<PathStep> steps;
-        const UniqueFd dir_fd = open_directory_walk(intent->dir_path, &steps);
-        if (!dir_fd) {
-            // Its directory is gone or elsewhere; should it come back, the
-            // first run there finds the change by its private directory.
-            const std::string path = intent->dir_path + "/" + intent->archive;
-            report_failure("restoring", path.c_str(),
-                           std::string("its directory cannot be opened: ") + std::strerror(errno));
+        if (file.acquire(locks, name, 0) == LockOutcome::Held)
             file.release();
-            continue;
-        }
-        // The lock file is named after the directory as it was; the archive
-        // is locked under its name now as well, should that differ.
-        ArchiveLock current;
-        if (!is_lock_of(name, dir_fd.get(), intent->archive) &&
-            current.acquire(dir_fd.get(), intent->archive, false) != LockOutcome::Held) {
-            file.release(true);
-            continue;
-        }
-        const bool ended =
-            recover_change(dir_fd.get(), intent->dir_path, intent->private_name, intent->archive);
-        if (ended)
-            current.clear_intent();
-        file.release(!ended);
     }
 }

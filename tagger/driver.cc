@@ -5,6 +5,7 @@
 
 #include "archive_job.h"
 #include "archiver.h"
+#include "change_journal.h"
 #include "change_recovery.h"
 #include "config.h"
 #include "fixed_paths.h"
@@ -88,7 +89,7 @@ void ensure_standard_descriptors() {
 void clear_temporary_directory() {
     UniqueFd tmp(open(TMP_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (tmp)
-        remove_leftovers_once(tmp.get(), TMP_DIR, kTmpDirLeftovers);
+        remove_leftovers_once(tmp.get(), kTmpDirLeftovers);
 }
 
 // Tags one archive argument and gives the rewritten archive its owner and
@@ -165,6 +166,10 @@ int velmotag_main(int argc, char **argv) {
         }
         tag_archive(argv[i]);
     }
+    // What the run kept in the state directory goes, unless a change in it
+    // could not be ended.
+    ChangeJournal::end_of_run();
+    remove_directory_locks();
     say("%s: %d files tagged\n", settings.progname, settings.files_tagged);
     if (settings.siteop)
         close_system_log();

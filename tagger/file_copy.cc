@@ -9,40 +9,23 @@
 namespace {
 
 bool copy_range(int from, int to, off_t start, off_t end) {
-    off_t done = start;
-    while (done < end) {
-        loff_t in = done, out = done;
-        ssize_t n = copy_file_range(from, &in, to, &out, static_cast<std::size_t>(end - done), 0);
-        if (n < 0 &&
-            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
-            char buffer[65536];
-            const std::size_t want =
-                static_cast<std::size_t>(std::min<off_t>(end - done, sizeof buffer));
-            n = pread(from, buffer, want, done);
-            if (n > 0 && pwrite(to, buffer, static_cast<std::size_t>(n), done) != n)
-                return false;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO; // the file got shorter meanwhile
-            return false;
-        }
-        done += n;
-    }
-    return true;
+    return copy_at(from, start, to, start, end - start);
 }
 
 } // namespace
 
 bool clone_or_copy(int from, int to, off_t size) {
 #ifdef FICLONE
+    // A clone that fails leaves the file untouched. (Truncating it to zero
+    // "just in case" would make ext4 write its copied data out as soon as
+    // it is closed: its guard for files replaced by truncation.)
     struct stat st;
-    if (ioctl(to, FICLONE, from) == 0 && fstat(to, &st) == 0 && st.st_size == size)
-        return true;
-    if (ftruncate(to, 0) != 0)
+    if (ioctl(to, FICLONE, from) == 0) {
+        if (fstat(to, &st) == 0 && st.st_size == size)
+            return true;
+        errno = EIO; // the file changed meanwhile
         return false;
+    }
 #endif
     // Only the data is copied, a range at a time; the holes between stay
     // holes, and the length comes last.
@@ -64,7 +47,34 @@ bool clone_or_copy(int from, int to, off_t size) {
             return false;
         at = hole;
     }
-    return ftruncate(to, size) == 0;
+    // A hole at the end is the length alone.
+    struct stat copied;
+    return fstat(to, &copied) == 0 && (copied.st_size == size || ftruncate(to, size) == 0);
+}
+
+bool copy_at(int from, off_t from_offset, int to, off_t to_offset, off_t size) {
+    for (off_t done = 0; done < size;) {
+        loff_t in = from_offset + done, out = to_offset + done;
+        ssize_t n = copy_file_range(from, &in, to, &out, static_cast<std::size_t>(size - done), 0);
+        if (n < 0 &&
+            (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
+            char buffer[65536];
+            const std::size_t want =
+                static_cast<std::size_t>(std::min<off_t>(size - done, sizeof buffer));
+            n = pread(from, buffer, want, from_offset + done);
+            if (n > 0 && pwrite(to, buffer, static_cast<std::size_t>(n), to_offset + done) != n)
+                return false;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
+            return false;
+        }
+        done += n;
+    }
+    return true;
 }
 
 bool take_attributes(int fd, const struct stat &st) {

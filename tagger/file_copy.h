@@ -14,6 +14,11 @@
 // when `from` got shorter meanwhile.
 bool clone_or_copy(int from, int to, off_t size);
 
+// Copies `size` bytes from `from` at `from_offset` to `to` at `to_offset`,
+// across file systems too. Returns false (errno set; EIO when `from` ends
+// early) on failure.
+bool copy_at(int from, off_t from_offset, int to, off_t to_offset, off_t size);
+
 // Gives `fd` the owner, group, mode and times of `st`. Only root can give a
 // file away, so a chown refused to another user is left for the run's own
 // ownership step. Returns false (errno set) on failure.

@@ -4,7 +4,6 @@
 // requests, yet takes the lock the moment its holder lets it go.
 #include "locks.h"
 
-#include "file_copy.h"
 #include "fixed_paths.h"
 #include "fnv1a.h"
 #include "state_dir.h"
@@ -26,8 +25,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr suseconds_t kWakeMicroseconds = 50000;
 
-// Largest intent read from a lock file; an intent is a few hundred bytes.
-constexpr std::size_t kIntentMax = 4096;
+// How a lock file points at a journal: this, and the journal's name.
+constexpr char kPointer[] = "velmotag journal ";
 
 LockOutcome lock_until(int fd, Clock::time_point deadline) {
     if (flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -147,13 +146,18 @@ void LockFile::release(bool keep) {
     dir_fd_ = -1;
 }
 
-std::optional<ChangeIntent> read_intent(int lock_fd) {
-    char buffer[kIntentMax];
-    const ssize_t n = pread(lock_fd, buffer, sizeof buffer, 0);
-    ChangeIntent intent;
-    if (n <= 0 || !decode_intent(std::string_view(buffer, static_cast<std::size_t>(n)), &intent))
-        return std::nullopt;
-    return intent;
+std::string pointed_journal(int lock_fd) {
+    char buffer[128];
+    const ssize_t n = pread(lock_fd, buffer, sizeof buffer - 1, 0);
+    if (n <= 0)
+        return "";
+    const std::string_view text(buffer, static_cast<std::size_t>(n));
+    const std::size_t prefix = sizeof kPointer - 1;
+    const std::size_t end = text.find('\n');
+    if (text.substr(0, prefix) != kPointer || end == std::string_view::npos ||
+        text.substr(prefix, 4) != "run-" || text.find('/') != std::string_view::npos)
+        return "";
+    return std::string(text.substr(prefix, end - prefix));
 }
 
 bool is_lock_of(const std::string &lock_name, int dir_fd, const std::string &archive_name) {
@@ -163,35 +167,37 @@ bool is_lock_of(const std::string &lock_name, int dir_fd, const std::string &arc
 LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name, bool wait) {
     release();
     const int locks = state_subdir(kLocksDir);
+    beside_archive_ = locks < 0;
     const std::string name = locks >= 0 ? state_lock_name(dir_fd, &archive_name)
                                         : ".velmotag_lock_" + fnv1a64_hex(archive_name);
     const LockOutcome outcome =
         file_.acquire(locks >= 0 ? locks : dir_fd, name, wait ? LOCK_WAIT_SECONDS : 0);
-    if (outcome == LockOutcome::Held)
-        left_intent_ = read_intent(file_.fd());
+    if (outcome != LockOutcome::Held)
+        return outcome;
+    struct stat st;
+    found_empty_ = fstat(file_.fd(), &st) == 0 && st.st_size == 0;
+    if (!beside_archive_)
+        left_journal_ = pointed_journal(file_.fd());
     return outcome;
 }
 
 void ArchiveLock::release() {
-    file_.release(intent_pending_ || left_intent_.has_value());
-    left_intent_.reset();
-    intent_pending_ = false;
+    file_.release(keep_);
+    left_journal_.clear();
+    found_empty_ = true;
+    keep_ = false;
 }
 
-bool ArchiveLock::write_intent(const ChangeIntent &intent, bool durable) {
-    const std::string text = encode_intent(intent);
-    if (pwrite(file_.fd(), text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
-        ftruncate(file_.fd(), static_cast<off_t>(text.size())) != 0)
-        return false;
-    intent_pending_ = true;
-    return !durable || (fsync(file_.fd()) == 0 && sync_directory(file_.dir_fd()));
+void ArchiveLock::point_at(const std::string &journal) {
+    const std::string text = kPointer + journal + "\n";
+    if (pwrite(file_.fd(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
+        ftruncate(file_.fd(), static_cast<off_t>(text.size()));
 }
 
-void ArchiveLock::clear_intent() {
-    if (file_.held())
-        ftruncate(file_.fd(), 0);
-    left_intent_.reset();
-    intent_pending_ = false;
+void ArchiveLock::change_over() {
+    left_journal_.clear();
+    found_empty_ = true;
+    keep_ = false;
 }
 
 LockOutcome DirectoryLock::acquire(int dir_fd) {
@@ -207,8 +213,24 @@ LockOutcome DirectoryLock::acquire(int dir_fd) {
     return outcome;
 }
 
+// The directory locks this run took in the state directory: kept from one
+// change to the next, and removed at the end of the run.
+std::set<std::string> directory_lock_files;
+
+void remove_directory_locks() {
+    const int locks = state_subdir(kLocksDir);
+    for (const std::string &name : directory_lock_files) {
+        LockFile file;
+        if (locks >= 0 && file.acquire(locks, name, 0) == LockOutcome::Held)
+            file.release();
+    }
+    directory_lock_files.clear();
+}
+
 void DirectoryLock::release() {
-    file_.release();
+    if (file_.held())
+        directory_lock_files.insert(file_.name());
+    file_.release(true);
     if (flocked_dir_ >= 0)
         flock(flocked_dir_, LOCK_UN);
     flocked_dir_ = -1;

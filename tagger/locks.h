@@ -21,16 +21,15 @@
 // checks that the name still leads to the file it locked, so the files
 // never pile up and a waiter that locked a removed file tries again.
 //
-// An archive's lock file also carries the intent of a change in progress
-// (change_record.h): a run that takes a lock and finds one there knows that
-// the run before it died in the middle of a change.
+// While a change of an archive is in hand, its lock file points at the
+// journal of the change (change_journal.h), or, without a state directory,
+// is that journal: a run that takes a lock and finds something there knows
+// that the run before it died in the middle of a change.
 #ifndef VELMO_TAGGER_LOCKS_H
 #define VELMO_TAGGER_LOCKS_H
 
-#include "change_record.h"
 #include "unique_fd.h"
 
-#include <optional>
 #include <string>
 
 enum class LockOutcome {
@@ -59,6 +58,7 @@ class LockFile {
     bool held() const { return static_cast<bool>(fd_); }
     int fd() const { return fd_.get(); }
     int dir_fd() const { return dir_fd_; }
+    const std::string &name() const { return name_; }
 
   private:
     int dir_fd_ = -1;
@@ -78,29 +78,42 @@ class ArchiveLock {
     // up to LOCK_WAIT_SECONDS (not at all unless `wait`).
     // REQUIRES: `dir_fd` stays open while the lock is held.
     LockOutcome acquire(int dir_fd, const std::string &archive_name, bool wait = true);
-    // Lets the lock go. Its file goes with it unless it still holds an
-    // intent, which the next run then finds.
+    // Lets the lock go. Its file goes with it unless it still points at, or
+    // is, the journal of a change that is not over.
     void release();
 
-    // The intent found in the lock file when it was taken: a change that
-    // the run which held it before could not end.
-    const std::optional<ChangeIntent> &left_intent() const { return left_intent_; }
+    // Whether the lock file was empty when it was taken.
+    bool found_empty() const { return found_empty_; }
+    // The journal in the state directory that the lock file named when it
+    // was taken: the one of a run that died changing the archive.
+    const std::string &left_journal() const { return left_journal_; }
+    // Without a state directory, the lock file stands beside the archive
+    // and is the journal of its change.
+    bool is_journal() const { return beside_archive_; }
+    int fd() const { return file_.fd(); }
+    int dir_fd() const { return file_.dir_fd(); }
+    const std::string &file_name() const { return file_.name(); }
 
-    // Writes the intent of this run's change into the lock file. When
-    // `durable`, the file and its entry are on disk when it returns.
-    // Returns false (errno set) on failure.
-    bool write_intent(const ChangeIntent &intent, bool durable);
-    // Empties the lock file: the change is over, or was finished by this
-    // run for one before it.
-    void clear_intent();
+    // Points the lock file at this run's journal, named `journal`. Not
+    // synced: it serves runs that meet a killed run's lock while the machine
+    // stays up; after a power cut every run ends the dead runs' journals
+    // before it takes any lock.
+    void point_at(const std::string &journal);
+    // The change is over: nothing left in the lock file to keep it.
+    void change_over();
+    // The change could not be ended: the file stays for the next run.
+    void keep() { keep_ = true; }
 
   private:
     LockFile file_;
-    std::optional<ChangeIntent> left_intent_;
-    bool intent_pending_ = false;
+    bool found_empty_ = true;
+    std::string left_journal_;
+    bool beside_archive_ = false;
+    bool keep_ = false;
 };
 
-// The lock of a directory.
+// The lock of a directory. Its file in the state directory outlives each
+// change for the rest of the run (remove_directory_locks).
 class DirectoryLock {
   public:
     DirectoryLock() = default;
@@ -118,9 +131,13 @@ class DirectoryLock {
     int flocked_dir_ = -1; // without a state directory
 };
 
-// The intent in a lock file, read through its descriptor; nullopt when the
-// file holds none (or something else).
-std::optional<ChangeIntent> read_intent(int lock_fd);
+// The journal a lock file points at, read through its descriptor; empty
+// when it points at none.
+std::string pointed_journal(int lock_fd);
+
+// Removes the lock files of directories that this run made, unless another
+// run holds them: at the end of a run.
+void remove_directory_locks();
 
 // True when `lock_name`, in the state directory's locks, is the lock file
 // of `archive_name` in the directory `dir_fd` as it is now.

@@ -1,5 +1,6 @@
 #include "private_dirs.h"
 
+#include "change_journal.h"
 #include "change_recovery.h"
 
 #include <cerrno>
@@ -23,7 +24,7 @@
 // files and the private directory of a link handed to unzip.
 const LeftoverKind kUploadDirLeftovers[2] = {
     {".velmotag_", 6, LeftoverKind::FileOrDirectory, true, true},
-    {".velmotag_lock_", 16, LeftoverKind::File, true, false}};
+    {".velmotag_lock_", 16, LeftoverKind::File, true, true}};
 const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File, false, false},
                                           {"rt_tmpdiz_", 6, LeftoverKind::File, false, false},
                                           {"velmotag_", 6, LeftoverKind::Directory, true, false}};
@@ -84,8 +85,16 @@ void empty_directory(int dir_fd, int depth) {
     }
 }
 
-void remove_if_stale(int dir_fd, const std::string &dir_path, const char *name,
-                     const LeftoverKind &kind) {
+bool holds_record(int fd, bool directory) {
+    UniqueFd record;
+    if (directory)
+        record.reset(openat(fd, kRecordName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    ChangeRecord read;
+    std::optional<ChangeProgress> progress;
+    return read_record(directory ? record.get() : fd, &read, &progress);
+}
+
+void remove_if_stale(int dir_fd, const char *name, const LeftoverKind &kind) {
     UniqueFd fd(openat(dir_fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat st;
     if (!fd || fstat(fd.get(), &st) != 0)
@@ -97,13 +106,12 @@ void remove_if_stale(int dir_fd, const std::string &dir_path, const char *name,
         return;
     if (kind.must_be_ours && st.st_uid != geteuid())
         return;
-    // A run writes the record only once it holds its private directory, so
-    // a record in one that nobody holds is a dead run's, however young.
-    ChangeRecord record;
-    std::optional<ChangeProgress> progress;
-    if (directory && kind.holds_changes && read_change_record(fd.get(), &record, &progress)) {
+    // A change that a dead run left: a private directory with a record, or
+    // (without a state directory) a lock file that is a journal. Whether its
+    // run is gone, the archive's lock tells.
+    if (kind.holds_changes && holds_record(fd.get(), directory)) {
         fd.reset();
-        lock_and_recover_leftover(dir_fd, dir_path, name);
+        end_leftover_change(dir_fd, name);
         return;
     }
     if (std::time(nullptr) - st.st_ctime < kMinimumAgeSeconds)
@@ -161,19 +169,37 @@ UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *
     return UniqueFd();
 }
 
+UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate;
+        if (!random_name(prefix, &candidate))
+            return UniqueFd();
+        UniqueFd fd(openat(parent_fd, candidate.c_str(),
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd && errno == EEXIST)
+            continue;
+        if (fd && flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            fd.reset();
+        if (fd)
+            *name = candidate;
+        return fd;
+    }
+    errno = EEXIST;
+    return UniqueFd();
+}
+
 void remove_private_directory(int parent_fd, const std::string &name, int fd) {
     empty_directory(fd, 1);
     unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR);
 }
 
-void remove_leftovers_once(int dir_fd, const std::string &dir_path,
-                           std::span<const LeftoverKind> kinds) {
+void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds) {
     static std::set<std::pair<dev_t, ino_t>> done;
     struct stat st;
     if (fstat(dir_fd, &st) != 0 || !done.insert({st.st_dev, st.st_ino}).second)
         return;
     for (const std::string &name : directory_entries(dir_fd)) {
         if (const LeftoverKind *kind = kind_of(name.c_str(), kinds))
-            remove_if_stale(dir_fd, dir_path, name.c_str(), *kind);
+            remove_if_stale(dir_fd, name.c_str(), *kind);
     }
 }

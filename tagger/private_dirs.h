@@ -23,6 +23,11 @@
 // set) on failure.
 UniqueFd make_private_directory(int parent_fd, const char *prefix, std::string *name);
 
+// Makes a new file, mode 0600, named `prefix` and six random letters and
+// digits, in the directory `parent_fd`, and locks it as in use; otherwise
+// as make_private_directory.
+UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name);
+
 // Removes the private directory `name` in `parent_fd`, whose descriptor is
 // `fd`: its entries, those of the directories in it, and itself.
 void remove_private_directory(int parent_fd, const std::string &name, int fd);
@@ -33,20 +38,19 @@ struct LeftoverKind {
     std::size_t suffix_length; // characters after the prefix
     Type type;
     bool must_be_ours;  // owned by the tagger's user
-    bool holds_changes; // a directory of this kind may record a change
+    bool holds_changes; // one of this kind may record a change
 };
 
 // The kinds a run leaves in an archive's directory, and in TMP_DIR.
 extern const LeftoverKind kUploadDirLeftovers[2];
 extern const LeftoverKind kTmpDirLeftovers[3];
 
-// Removes the stale leftovers of `kinds` in the directory `dir_fd` (at
-// `dir_path`), and ends the changes they record, the first time it is
-// called for that directory in this run; later calls for the same
-// directory do nothing. Failures are not reported: a leftover that cannot
-// be removed now is tried again by a later run.
-void remove_leftovers_once(int dir_fd, const std::string &dir_path,
-                           std::span<const LeftoverKind> kinds);
+// Removes the stale leftovers of `kinds` in the directory `dir_fd`, and
+// ends the changes they record, the first time it is called for that
+// directory in this run; later calls for the same directory do nothing.
+// Failures are not reported: a leftover that cannot be removed now is
+// tried again by a later run.
+void remove_leftovers_once(int dir_fd, std::span<const LeftoverKind> kinds);
 
 // The names in the directory `dir_fd`, but "." and "..".
 std::vector<std::string> directory_entries(int dir_fd);

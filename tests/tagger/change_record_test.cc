@@ -11,9 +11,15 @@ namespace {
 ChangeRecord sample_record() {
     ChangeRecord r;
     r.kind = BackupKind::Exchange;
+    r.dir_path = "/srv/up/a b";
     r.archive = std::string("odd name\n\x01\xff;*.zip");
+    r.private_name = ".velmotag_AbC123";
     r.archivers_uid = 65534;
     r.original = {2049, 1234567, 52428800, {1733720000, 123456789}};
+    r.owner = 1000;
+    r.group = 100;
+    r.mode = 0640;
+    r.atime = {1733710000, 7};
     r.begun = {1733720001, 5};
     r.boot_id = "0c4a1a7e-5b7e-4d1c-9d2f-3a8b1c2d3e4f";
     return r;
@@ -38,17 +44,23 @@ void expect_only_whole_texts(const std::string &text, bool (*decode)(std::string
     }
 }
 
-TEST(ChangeRecordTest, RecordProgressAndIntentReadBackAsWritten) {
+TEST(ChangeRecordTest, RecordAndProgressReadBackAsWritten) {
     const ChangeRecord r = sample_record();
     ChangeRecord read;
     ASSERT_TRUE(decode_record(encode_record(r), &read));
     EXPECT_EQ(read.kind, r.kind);
+    EXPECT_EQ(read.dir_path, r.dir_path);
     EXPECT_EQ(read.archive, r.archive);
+    EXPECT_EQ(read.private_name, r.private_name);
     EXPECT_EQ(read.archivers_uid, r.archivers_uid);
     EXPECT_EQ(read.original.dev, r.original.dev);
     EXPECT_EQ(read.original.ino, r.original.ino);
     EXPECT_EQ(read.original.size, r.original.size);
     EXPECT_EQ(read.original.mtime.tv_nsec, r.original.mtime.tv_nsec);
+    EXPECT_EQ(read.owner, r.owner);
+    EXPECT_EQ(read.group, r.group);
+    EXPECT_EQ(read.mode, r.mode);
+    EXPECT_EQ(read.atime.tv_sec, r.atime.tv_sec);
     EXPECT_EQ(read.begun.tv_sec, r.begun.tv_sec);
     EXPECT_EQ(read.boot_id, r.boot_id);
 
@@ -61,13 +73,6 @@ TEST(ChangeRecordTest, RecordProgressAndIntentReadBackAsWritten) {
     EXPECT_EQ(read_progress.step, 3);
     EXPECT_EQ(read_progress.step_start.tv_nsec, 999999999);
     EXPECT_EQ(read_progress.last_seen.tv_sec, 1733720009);
-
-    const ChangeIntent i{"/srv/up/a b", "x.zip", ".velmotag_AbC123"};
-    ChangeIntent read_intent;
-    ASSERT_TRUE(decode_intent(encode_intent(i), &read_intent));
-    EXPECT_EQ(read_intent.dir_path, i.dir_path);
-    EXPECT_EQ(read_intent.archive, i.archive);
-    EXPECT_EQ(read_intent.private_name, i.private_name);
 }
 
 TEST(ChangeRecordTest, CutOrAlteredTextsAreRefused) {
@@ -75,23 +80,30 @@ TEST(ChangeRecordTest, CutOrAlteredTextsAreRefused) {
     std::string progress = encode_progress({ChangeState::Complete, 3, {5, 6}, {7, 8}});
     progress.erase(progress.find_last_not_of('\n') + 2);
     expect_only_whole_texts(progress, decode_progress);
-    expect_only_whole_texts(encode_intent({"/srv/up", "a.zip", ".velmotag_AbC123"}), decode_intent);
 }
 
-// Names the record could be steered by: a path in an archive's name, or an
-// intent that points outside the tagger's own private directories.
+// Names the record could be steered by: a path in an archive's name, a
+// relative directory, or a private directory that is not the tagger's.
 TEST(ChangeRecordTest, NamesThatLeaveTheDirectoryAreRefused) {
-    ChangeRecord r = sample_record();
     ChangeRecord read;
     for (const char *name : {"../x.zip", "a/b.zip", "..", "."}) {
+        ChangeRecord r = sample_record();
         r.archive = name;
         EXPECT_FALSE(decode_record(encode_record(r), &read)) << name;
     }
-    ChangeIntent read_intent;
-    EXPECT_FALSE(
-        decode_intent(encode_intent({"relative", "a.zip", ".velmotag_AbC123"}), &read_intent));
-    EXPECT_FALSE(decode_intent(encode_intent({"/srv", "a.zip", "../etc"}), &read_intent));
-    EXPECT_FALSE(decode_intent(encode_intent({"/srv", "a/b", ".velmotag_AbC123"}), &read_intent));
+    ChangeRecord r = sample_record();
+    r.dir_path = "relative";
+    EXPECT_FALSE(decode_record(encode_record(r), &read));
+    for (const char *name : {"../etc", "", "copy"}) {
+        r = sample_record();
+        r.private_name = name;
+        EXPECT_FALSE(decode_record(encode_record(r), &read)) << name;
+    }
+    r = sample_record();
+    r.kind = BackupKind::Inline;
+    EXPECT_FALSE(decode_record(encode_record(r), &read)); // inline needs no directory
+    r.private_name.clear();
+    EXPECT_TRUE(decode_record(encode_record(r), &read));
 }
 
 } // namespace

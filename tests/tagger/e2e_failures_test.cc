@@ -31,19 +31,24 @@ class Failures : public UploadSite {
     }
 };
 
-// A file size limit one byte short of the tagged archive lets zip store
-// the description and set the comment, but not add the info file: the
-// archive is put back, byte for byte, and the next run tags it; the same
-// for an upload without an extension.
+// zip with a file size limit one byte short of the tagged archive (as on a
+// disk that fills up) stores the description and sets the comment, but
+// cannot add the info file: the archive is put back, byte for byte, and
+// the next run tags it; the same for an upload without an extension.
 TEST_F(Failures, FailedLaterStepPutsTheArchiveBack) {
     make_upload("sample.zip");
     ASSERT_EQ(run_tagger({"-q", upload("sample.zip")}).out, "done\n");
     const long long tagged_size = static_cast<long long>(read_file(upload("sample.zip")).size());
     for (const std::string name : {"a.zip", "noext"}) {
         const std::string before = make_upload(name);
-        RunOptions limited;
-        limited.file_size_limit = tagged_size - 1;
-        RunResult result = run_tagger({"-v", upload(name)}, limited);
+        fs::remove(kZip);
+        write_file(kZip, "#!/bin/sh\ntrap '' XFSZ\nexec prlimit --fsize=" +
+                             std::to_string(tagged_size - 1) + " '" + E2E_SYSTEM_ZIP +
+                             "' \"$@\"\n");
+        fs::permissions(kZip, fs::perms::owner_all);
+        RunResult result = run_tagger({"-v", upload(name)});
+        fs::remove(kZip);
+        fs::create_symlink(E2E_SYSTEM_ZIP, kZip);
         const std::string failed = "(FILE_ID.DIZ) error!\nvelmotag: adding the info file to '" +
                                    upload(name) + "': zip exit status ";
         EXPECT_EQ(result.out.find("velmotag: verbose mode on\n" + upload(name) + ": " + failed), 0u)

@@ -99,15 +99,29 @@ class Kills : public TaggerSite {
         fs::remove(steer_ + "/count");
     }
 
-    // The original is whole at its name, or in a kept copy beside it.
+    // The original is whole at its name, or kept: in a private directory
+    // beside it, or in a journal (or, without a state directory, a lock file).
     void expect_original_on_disk(const std::string &name, const std::string &before,
                                  const std::string &where) {
         if (path_exists(upload(name)) && read_file(upload(name)) == before)
             return;
-        for (const std::string &entry : dir_entries(upload_dir())) {
-            const std::string kept = upload(entry) + "/copy";
-            if (entry.rfind(".velmotag_", 0) == 0 && path_exists(kept) && read_file(kept) == before)
+        std::vector<fs::path> places;
+        if (path_exists(kStateDir))
+            places.emplace_back(kStateDir);
+        for (const std::string &entry : dir_entries(upload_dir()))
+            if (entry.rfind(".velmotag_", 0) == 0)
+                places.emplace_back(upload(entry));
+        const auto holds_it = [&](const fs::path &file) {
+            return fs::is_regular_file(file) &&
+                   read_file(file.string()).find(before) != std::string::npos;
+        };
+        for (const fs::path &place : places) {
+            if (holds_it(place))
                 return;
+            if (fs::is_directory(place))
+                for (const auto &file : fs::recursive_directory_iterator(place))
+                    if (holds_it(file.path()))
+                        return;
         }
         ADD_FAILURE() << where << ": the original of " << name
                       << " is neither at its name nor kept";

@@ -1,0 +1,133 @@
+#include "change_journal.h"
+
+#include "file_copy.h"
+#include "private_dirs.h"
+#include "state_dir.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+ChangeJournal *run_journal = nullptr;
+
+} // namespace
+
+ChangeJournal *ChangeJournal::of_run() {
+    static ChangeJournal journal;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        if (journal.open_for_run())
+            run_journal = &journal;
+    }
+    return run_journal;
+}
+
+bool ChangeJournal::open_for_run() {
+    const int changes = state_subdir(kChangesDir);
+    if (changes < 0)
+        return false;
+    // Made under another name and locked before it is renamed into place:
+    // a run that ends dead runs' journals never takes a live one for dead.
+    std::string made;
+    UniqueFd fd = make_private_file(changes, "new-", &made);
+    if (!fd)
+        return false;
+    std::string name = "run-" + made.substr(4);
+    if (renameat(changes, made.c_str(), changes, name.c_str()) != 0) {
+        unlinkat(changes, made.c_str(), 0);
+        return false;
+    }
+    own_fd_ = std::move(fd);
+    fd_ = own_fd_.get();
+    dir_fd_ = changes;
+    name_ = std::move(name);
+    entry_on_disk_ = false;
+    holds_change_ = false;
+    return true;
+}
+
+void ChangeJournal::abandon() {
+    holds_change_ = false;
+    if (!own_fd_)
+        return;
+    own_fd_.reset(); // unlocked: the next run ends what it holds
+    fd_ = -1;
+    if (!open_for_run())
+        run_journal = nullptr;
+}
+
+void ChangeJournal::end_of_run() {
+    if (!run_journal || run_journal->holds_change_)
+        return;
+    unlinkat(run_journal->dir_fd_, run_journal->name_.c_str(), 0);
+    run_journal->own_fd_.reset();
+    run_journal->fd_ = -1;
+    run_journal = nullptr;
+}
+
+bool ChangeJournal::write(const ChangeRecord &record, int original_fd, bool durable) {
+    // Ended by a NUL: a shorter record than the one before it in the same
+    // file must not run on into the rest of that one.
+    const std::string text = encode_record(record) + '\0';
+    errno = ENAMETOOLONG;
+    if (text.size() > kRecordMax)
+        return false;
+    ChangeProgress ready;
+    const std::string progress = encode_progress(ready);
+    const bool with_copy = record.kind == BackupKind::Inline;
+    const off_t size = with_copy ? static_cast<off_t>(kInlineOffset) + record.original.size
+                                 : static_cast<off_t>(kProgressOffset + kProgressSize);
+    holds_change_ = true;
+    if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+        pwrite(fd_, progress.data(), progress.size(), kProgressOffset) !=
+            static_cast<ssize_t>(progress.size()) ||
+        (with_copy && !copy_at(original_fd, 0, fd_, kInlineOffset, record.original.size)) ||
+        ftruncate(fd_, size) != 0)
+        return false;
+    if (!durable)
+        return true;
+    if (fdatasync(fd_) != 0)
+        return false;
+    if (!entry_on_disk_ && !sync_directory(dir_fd_))
+        return false;
+    entry_on_disk_ = true;
+    return true;
+}
+
+bool ChangeJournal::write_progress(const ChangeProgress &progress, bool durable) {
+    const std::string text = encode_progress(progress);
+    return pwrite(fd_, text.data(), text.size(), kProgressOffset) ==
+               static_cast<ssize_t>(text.size()) &&
+           (!durable || fdatasync(fd_) == 0);
+}
+
+void ChangeJournal::clear() {
+    // The record is spoilt, not the file cut short: on ext4 a file cut to
+    // nothing is written out when it is closed.
+    const char nothing[] = "\n";
+    if (pwrite(fd_, nothing, 1, 0) == 1)
+        holds_change_ = false;
+}
+
+bool read_record(int fd, ChangeRecord *record, std::optional<ChangeProgress> *progress) {
+    static char buffer[kProgressOffset + kProgressSize];
+    const ssize_t n = pread(fd, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return false;
+    const std::size_t got = static_cast<std::size_t>(n);
+    std::string_view text(buffer, std::min(got, kRecordMax));
+    text = text.substr(0, text.find('\0'));
+    if (!decode_record(text, record))
+        return false;
+    ChangeProgress read;
+    progress->reset();
+    if (got == sizeof buffer &&
+        decode_progress(std::string_view(buffer + kProgressOffset, kProgressSize), &read))
+        *progress = read;
+    return true;
+}
