@@ -419,6 +419,7 @@ bool ArchiveChange::commit() {
             roll_back();
             return false;
         }
+        job_.set_result(std::move(result));
     } else {
         // zip follows a link put in the archive's place and writes through it.
         UniqueFd result(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -428,19 +429,27 @@ bool ArchiveChange::commit() {
             roll_back();
             return false;
         }
-        if (fsync(result.get()) != 0 || !sync_directory(dir)) {
-            fail("tagging", "cannot write it to disk: " + why_errno());
-            roll_back();
+        job_.set_result(std::move(result));
+        if (!sync_result(job_.result_fd()))
             return false;
-        }
-        // The mark reaches the disk with a later sync. Should the power fail
-        // before that, the next run puts the original back and tags it
-        // again: the archive still ends up tagged once.
-        progress_.state = ChangeState::Complete;
-        write_progress();
     }
     finished_ = true;
     end_change();
+    return true;
+}
+
+// The new archive and its directory entry on disk; then the mark, which
+// reaches the disk with a later sync. Should the power fail before that,
+// the next run puts the original back and tags it again: the archive still
+// ends up tagged once.
+bool ArchiveChange::sync_result(int result_fd) {
+    if (fsync(result_fd) != 0 || !sync_directory(job_.dir_fd())) {
+        fail("tagging", "cannot write it to disk: " + why_errno());
+        roll_back();
+        return false;
+    }
+    progress_.state = ChangeState::Complete;
+    write_progress();
     return true;
 }
 

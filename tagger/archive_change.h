@@ -75,7 +75,8 @@ class ArchiveChange {
     // Makes the change final and durable: the changed archive (or the
     // working copy, renamed over the upload) and its directory entry are
     // synced, then the record is marked complete, then the original is let
-    // go. Reports a failure, rolls back and returns false when the archive
+    // go; the job keeps the changed archive's descriptor (set_result).
+    // Reports a failure, rolls back and returns false when the archive
     // cannot be left as the steps made it.
     bool commit();
 
@@ -97,6 +98,7 @@ class ArchiveChange {
     bool make_copy(int dir_fd, const char *name);
     bool write_journal(bool durable);
     bool write_private_record();
+    bool sync_result(int result_fd);
     void write_progress();
     void end_change();
     void remove_private_files();

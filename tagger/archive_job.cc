@@ -7,8 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners)
-    : path_(std::move(path)), link_owners_(std::move(link_owners)) {
+ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners, bool resolved)
+    : path_(std::move(path)), link_owners_(std::move(link_owners)),
+      unresolved_errno_(resolved ? 0 : (errno != 0 ? errno : ENOENT)) {
     const std::size_t slash = path_.rfind('/');
     const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
     name_ = path_.substr(base);
@@ -21,6 +22,10 @@ ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners)
 bool ArchiveJob::open_directory() {
     if (dir_fd_)
         return true;
+    if (unresolved_errno_ != 0) {
+        errno = unresolved_errno_;
+        return false;
+    }
     dir_fd_ = open_directory_walk(dir_path_, &steps_);
     if (!dir_fd_)
         return false;

@@ -17,10 +17,13 @@
 
 class ArchiveJob {
   public:
-    // `path` is absolute, or the argument as given when it could not be
-    // resolved; its directory is all before its last "/" ("." for none).
-    // `link_owners` are the owners of the links followed to reach it.
-    explicit ArchiveJob(std::string path, std::vector<uid_t> link_owners = {});
+    // `path` is absolute, or, not `resolved`, the argument as given when it
+    // could not be resolved (errno as the resolution left it), which is
+    // then never opened: it is missing. Its directory is all before its
+    // last "/". `link_owners` are the owners of the links followed to
+    // reach it.
+    explicit ArchiveJob(std::string path, std::vector<uid_t> link_owners = {},
+                        bool resolved = true);
     ArchiveJob(const ArchiveJob &) = delete;
     ArchiveJob &operator=(const ArchiveJob &) = delete;
 
@@ -30,7 +33,7 @@ class ArchiveJob {
 
     // Opens the archive's directory, once, and clears away what killed
     // runs left in it (private_dirs.h). Returns false (errno set) when it
-    // cannot be opened.
+    // cannot be opened or the path was not resolved.
     bool open_directory();
     int dir_fd() const { return dir_fd_.get(); }
 
@@ -66,6 +69,13 @@ class ArchiveJob {
     // size and modification time it had then.
     bool unchanged() const;
 
+    // The archive as this run's change left it: the file it produced and
+    // checked (a regular file with one name, at the archive's name when
+    // the change was made final). The ownership step acts on it and on
+    // nothing else. Empty unless the archive was tagged.
+    void set_result(UniqueFd result) { result_fd_ = std::move(result); }
+    int result_fd() const { return result_fd_.get(); }
+
     // Whom the archiver programs run as for this archive: its owner and
     // group, when the tagger runs as root and the archive is not root's;
     // else the tagger's own user.
@@ -79,10 +89,12 @@ class ArchiveJob {
     std::string dir_path_;
     std::string name_;
     std::vector<uid_t> link_owners_;
+    int unresolved_errno_ = 0;
     std::vector<PathStep> steps_;
     std::string refusal_;
     UniqueFd dir_fd_;
     UniqueFd archive_fd_;
+    UniqueFd result_fd_;
     struct stat archive_stat_ {};
     ArchiveLock lock_;
     ChildCredentials credentials_;

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,33 +94,27 @@ void clear_temporary_directory() {
 }
 
 // Tags one archive argument and gives the rewritten archive its owner and
-// group back. An argument that cannot be resolved is used as given (the
-// pipeline then finds it missing); one that cannot be stat'ed keeps
-// whatever ownership it has.
+// group back. An argument that cannot be resolved is "file not found".
+// The ownership step acts on the file that the change produced and
+// checked, through its descriptor, and only when the archive was tagged:
+// whatever else stands at the name then is never handed to anyone.
 void tag_archive(const char *arg) {
     ResolvedPath resolved;
-    ArchiveJob job = resolve_archive_path(arg, &resolved)
-                         ? ArchiveJob(resolved.path, resolved.link_owners)
-                         : ArchiveJob(arg);
+    auto job = resolve_archive_path(arg, &resolved)
+                   ? std::make_unique<ArchiveJob>(resolved.path, resolved.link_owners)
+                   : std::make_unique<ArchiveJob>(arg, std::vector<uid_t>{}, false);
 
     struct stat st;
-    const bool have_owner = job.open_directory() && fstatat(job.dir_fd(), job.name().c_str(), &st,
-                                                            AT_SYMLINK_NOFOLLOW) == 0;
-    process_zipfile(job);
-    if (!have_owner)
-        return;
-    if (settings.show_commands)
-        std::printf("chown %d.%d %s\n", static_cast<int>(st.st_uid), static_cast<int>(st.st_gid),
-                    job.path().c_str());
-    // Through a descriptor of what is at the name now, never by path: should
-    // anything but a regular file have been put where the archive stood,
-    // nothing changes hands.
-    UniqueFd archive(openat(job.dir_fd(), job.name().c_str(),
-                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    struct stat now;
-    if (archive && fstat(archive.get(), &now) == 0 && S_ISREG(now.st_mode) &&
-        fchown(archive.get(), st.st_uid, st.st_gid) != 0) {
-        // Not being root, the tagger cannot give files away; nothing to tell.
+    const bool have_owner = job->open_directory() && fstatat(job->dir_fd(), job->name().c_str(),
+                                                             &st, AT_SYMLINK_NOFOLLOW) == 0;
+    process_zipfile(*job);
+    if (have_owner && job->result_fd() >= 0) {
+        if (settings.show_commands)
+            std::printf("chown %d.%d %s\n", static_cast<int>(st.st_uid),
+                        static_cast<int>(st.st_gid), job->path().c_str());
+        if (fchown(job->result_fd(), st.st_uid, st.st_gid) != 0) {
+            // Not being root, the tagger cannot give files away; nothing to tell.
+        }
     }
 }
 

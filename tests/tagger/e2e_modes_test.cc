@@ -140,7 +140,7 @@ class EveryMode : public TaggerSite, public ::testing::WithParamInterface<const 
         for (const std::string &name : kOrder) {
             std::string a = path(name);
             if (name == "missing.zip")
-                continue; // not stat'ed: no command, no chown
+                continue; // not found: no command
             out += list_command(a);
             if (name == "up.zip" || name == "low.zip" || name == "kwdiz.zip" ||
                 name == "subdir.zip")
@@ -151,9 +151,9 @@ class EveryMode : public TaggerSite, public ::testing::WithParamInterface<const 
                 out += store_command(a, path("file_id.diz"));
             if (name == "up.zip" || name == "low.zip" || name == "nodiz.zip")
                 out += comment_command(a, "sitetag.asc") + info_command(a, "zorv97.nfo");
+            // Only what the run tagged gets its owner back.
             if (name == "up.zip" || name == "low.zip" || name == "nodiz.zip")
-                out += "done\n";
-            out += chown_.at(name);
+                out += "done\n" + chown_.at(name);
         }
         return out;
     }
