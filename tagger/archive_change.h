@@ -18,8 +18,9 @@
 // zip would rewrite in place.
 //
 // An archive that zip would not replace but rewrite in place (one with
-// several names) or would look for under another name (one without an
-// extension: zip appends ".zip") is copied into the private directory
+// several names), would look for under another name (one without an
+// extension: zip appends ".zip"), or could not write beside (in a
+// directory that only root may write) is copied into the private directory
 // instead; zip works on the copy, which is renamed over the upload once
 // every step has succeeded. Until then the upload is never touched.
 //
@@ -89,7 +90,8 @@ class ArchiveChange {
   private:
     bool check_site_file(const char *name);
     bool usable_by_archivers(const std::string &path, mode_t wanted, const char *verb);
-    bool directory_writable_by_archivers();
+    bool archivers_can_write_directory() const;
+    bool mostly_holes();
     bool has_room();
     bool keep_inline();
     bool keep_beside();

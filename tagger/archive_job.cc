@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <unistd.h>
 
 ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners, bool resolved)
@@ -78,6 +80,27 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
     return unchanged() ? Opened::Yes : open_at_name();
 }
 
+namespace {
+
+bool owner_credentials(uid_t owner, ChildCredentials *credentials) {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
+    passwd entry, *found = nullptr;
+    while (getpwuid_r(owner, &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+        buffer.resize(buffer.size() * 2);
+    if (!found)
+        return false;
+    int count = 16;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    while (getgrouplist(entry.pw_name, entry.pw_gid, groups.data(), &count) < 0)
+        groups.resize(static_cast<std::size_t>(count));
+    groups.resize(static_cast<std::size_t>(count));
+    *credentials = {true, owner, entry.pw_gid, std::move(groups)};
+    return true;
+}
+
+} // namespace
+
 bool ArchiveJob::decide_credentials() {
     const uid_t owner = archive_stat_.st_uid;
     for (uid_t link_owner : link_owners_) {
@@ -96,8 +119,15 @@ bool ArchiveJob::decide_credentials() {
     }
     if (owner == 0)
         return true;
-    credentials_ = {true, owner, archive_stat_.st_gid};
-    if (const PathStep *step = not_searchable_by(steps_, owner, archive_stat_.st_gid)) {
+    // The owner's own group and memberships, as the user database has them;
+    // never the archive's group alone, which a set-group-ID directory gives
+    // every upload in it whoever the uploader is.
+    if (!owner_credentials(owner, &credentials_)) {
+        refusal_ =
+            "its owner, user " + std::to_string(owner) + ", has no entry in the user database";
+        return false;
+    }
+    if (const PathStep *step = not_searchable_by(steps_, owner, credentials_.groups)) {
         refusal_ = "its owner, user " + std::to_string(owner) + ", cannot reach it through '" +
                    step->path + "'";
         return false;

@@ -90,9 +90,15 @@ ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, ArchiveChange &change,
     return status;
 }
 
-long long file_size(int fd) {
-    struct stat st;
-    return fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+// Where unzip's archive cannot be counted (yet unzip read it), its
+// listing is still read no further than this.
+constexpr long long kUncountedListingLimit = 16 * 1024 * 1024;
+
+// In siteop mode a child writes the listing or description through the
+// tagger's own descriptor; only a shell, in the other modes, opens it by
+// name, and needs it to be its user's while it runs.
+bool hand_to_archiver(TemporaryFile &file, const ArchiveJob &job) {
+    return settings.siteop || file.give_to(job.credentials());
 }
 
 // Gives up an archive that could not be opened or locked for listing.
@@ -181,15 +187,14 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
         trace("LEAVING[8] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }
-    if (!listing.give_to(job.credentials())) {
+    if (!hand_to_archiver(listing, job)) {
         report_failure("listing", archive, std::strerror(errno));
         trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
     }
-
     const ChildStatus status = run_unzip(ArchiverOp::ListContents, job, listing, -1);
-    *facts = read_listing_facts(listing.fd());
-    if (status.stopped) {
+    listing.take_back();
+    if (status.stopped || status.killed != ChildKill::None) {
         report_step_failure("listing", archive, Archiver::Unzip, status);
         trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
         return 1;
@@ -199,8 +204,22 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
     const bool read = status.exit_code >= 0 && status.exit_code < 2;
     // Room for the listing may have come free again since unzip met a full
     // disk: the archive's own member count is what tells a whole listing.
-    unsigned long long members = 0;
-    const bool counted = read && zip_member_count(job.archive_fd(), &members);
+    // Its directory also bounds what the listing may hold: the listing's
+    // file is read once, no further.
+    ZipDirectory directory;
+    const bool counted = read && read_zip_directory(job.archive_fd(), &directory);
+    const long long limit = counted ? listing_limit(directory) : kUncountedListingLimit;
+    if (read && !listing.take_snapshot(limit)) {
+        report_failure("listing", archive,
+                       errno == EFBIG ? "its listing in '" + listing.path() +
+                                            "' holds more than its archive can: over " +
+                                            std::to_string(limit) + " bytes"
+                                      : std::strerror(errno));
+        trace("LEAVING[6] get_filelist( %s, %s )\n", archive, listing_path);
+        return 1;
+    }
+    *facts = read_listing_facts(listing.snapshot().bytes(), listing.fd());
+    const unsigned long long members = directory.members;
     const bool all_listed = !counted || members == static_cast<unsigned long long>(facts->lines);
     if (read && (!facts->whole || !all_listed)) {
         std::string why = "its listing in '" + listing.path() + "' was cut short";
@@ -239,13 +258,23 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
         trace("LEAVING[2] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
-    if (!description.give_to(job.credentials())) {
+    if (!hand_to_archiver(description, job)) {
         report_failure(kExtractStep, archive, std::strerror(errno));
         trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
         return 1;
     }
     const ChildStatus status = run_unzip(ArchiverOp::ExtractDescription, job, description, DIZ_MAX);
-    const long long written = file_size(description.fd());
+    description.take_back();
+    // Read once, and no further than the limit; a file that holds more is
+    // one the listing lied about, or one someone else made grow.
+    const bool taken = description.take_snapshot(DIZ_MAX);
+    if (!taken && errno != EFBIG) {
+        report_failure(kExtractStep, archive, std::strerror(errno));
+        trace("LEAVING[1] get_dizfile( %s, %s )\n", archive, description_path);
+        return 1;
+    }
+    const long long written =
+        taken ? static_cast<long long>(description.snapshot().bytes().size()) : DIZ_MAX + 1;
     // The listing may lie about the length: then unzip runs into the size
     // limit, and is stopped there.
     if (!status.stopped && written >= DIZ_MAX &&

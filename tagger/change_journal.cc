@@ -79,15 +79,16 @@ bool ChangeJournal::write(const ChangeRecord &record, int original_fd, bool dura
         return false;
     ChangeProgress ready;
     const std::string progress = encode_progress(ready);
+    // Written over what the last change left, never cut short: once a run's
+    // journal is as long as its changes need, a record is a plain overwrite,
+    // which a sync writes without a journal commit of the file system's.
+    // The record says how much of it is the copy.
     const bool with_copy = record.kind == BackupKind::Inline;
-    const off_t size = with_copy ? static_cast<off_t>(kInlineOffset) + record.original.size
-                                 : static_cast<off_t>(kProgressOffset + kProgressSize);
     holds_change_ = true;
     if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
         pwrite(fd_, progress.data(), progress.size(), kProgressOffset) !=
             static_cast<ssize_t>(progress.size()) ||
-        (with_copy && !copy_at(original_fd, 0, fd_, kInlineOffset, record.original.size)) ||
-        ftruncate(fd_, size) != 0)
+        (with_copy && !copy_at(original_fd, 0, fd_, kInlineOffset, record.original.size)))
         return false;
     if (!durable)
         return true;

@@ -46,6 +46,8 @@ struct PreparedChild {
     bool switch_user;
     uid_t uid;
     gid_t gid;
+    const gid_t *groups;
+    std::size_t group_count;
     bool limit_size;
     rlimit size_limit;
     bool limit_cpu;
@@ -55,8 +57,8 @@ struct PreparedChild {
     pid_t parent;
 };
 
-bool become_user(uid_t uid, gid_t gid) {
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+bool become_user(uid_t uid, gid_t gid, const gid_t *groups, std::size_t group_count) {
+    if (setgroups(group_count, groups) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
         return false;
     if (getgid() != gid || getegid() != gid || getuid() != uid || geteuid() != uid) {
         errno = EPERM;
@@ -99,7 +101,7 @@ bool close_inherited_descriptors() {
                 (!c.limit_cpu || setrlimit(RLIMIT_CPU, &c.cpu_limit) == 0);
     }
     if (ready && c.switch_user)
-        ready = become_user(c.uid, c.gid);
+        ready = become_user(c.uid, c.gid, c.groups, c.group_count);
 #ifdef PR_SET_PDEATHSIG
     // A child that outlived a killed tagger would go on changing an archive
     // that nobody holds any more; zip removes its temporary file on
@@ -262,6 +264,8 @@ ChildStatus run_child(const ChildStart &start) {
                         start.credentials.switch_user,
                         start.credentials.uid,
                         start.credentials.gid,
+                        start.credentials.groups.data(),
+                        start.credentials.groups.size(),
                         start.file_size_limit >= 0,
                         limit_for(RLIMIT_FSIZE, start.file_size_limit, 0),
                         start.cpu_seconds >= 0,

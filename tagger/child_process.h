@@ -18,11 +18,13 @@
 #include <vector>
 
 // Who a child runs as: the tagger's own user, or (only when the tagger runs
-// as root) `uid` and `gid`, with no supplementary groups.
+// as root) `uid` with its primary group `gid` and, as supplementary groups,
+// `groups` and nothing else.
 struct ChildCredentials {
     bool switch_user = false;
     uid_t uid = 0;
     gid_t gid = 0;
+    std::vector<gid_t> groups;
 };
 
 struct ChildStart {

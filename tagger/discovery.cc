@@ -42,20 +42,9 @@ int scan_listing(std::FILE *listing) {
 
 namespace {
 
-velmo::FilePtr open_listing(const char *listing_path, int listing_fd) {
-    return listing_fd < 0 ? velmo::open_file(listing_path, "r") : read_from_start(listing_fd);
-}
-
-} // namespace
-
-int get_dizname(const char *listing_path) {
-    return get_dizname(listing_path, -1);
-}
-
-int get_dizname(const char *listing_path, int listing_fd) {
+int scan_stream(const char *listing_path, velmo::FilePtr listing) {
     trace("BEGIN get_dizname( %s )\n", listing_path);
     settings.diz_name[0] = '\0';
-    velmo::FilePtr listing = open_listing(listing_path, listing_fd);
     if (!listing) {
         report_open_error("error!\n%s: opening '%s': %s\n", listing_path);
         trace("LEAVING[1] get_dizname( %s )\n", listing_path);
@@ -69,4 +58,14 @@ int get_dizname(const char *listing_path, int listing_fd) {
     }
     trace("LEAVING get_dizname( %s )\n", listing_path);
     return result;
+}
+
+} // namespace
+
+int get_dizname(const char *listing_path) {
+    return scan_stream(listing_path, velmo::open_file(listing_path, "r"));
+}
+
+int get_dizname(const char *listing_path, const FileSnapshot &listing) {
+    return scan_stream(listing_path, listing.stream());
 }

@@ -3,6 +3,8 @@
 #ifndef VELMO_TAGGER_DISCOVERY_H
 #define VELMO_TAGGER_DISCOVERY_H
 
+#include "file_snapshot.h"
+
 #include <cstdio>
 
 // Result of scanning a listing.
@@ -16,9 +18,9 @@ constexpr int kHasDescription = 1;
 // kListingRejected (diz_name then not to be used).
 int get_dizname(const char *listing_path);
 
-// The same scan over the listing in the file `listing_fd`, read from its
-// start; `listing_path` names it in the trace and messages.
-int get_dizname(const char *listing_path, int listing_fd);
+// The same scan over `listing`, what the listing file held when it was
+// read; `listing_path` names it in the trace and messages.
+int get_dizname(const char *listing_path, const FileSnapshot &listing);
 
 // The scan itself, over an open listing stream: every 1023-byte chunk is
 // searched for the name, then upper-cased and searched for the keywords.

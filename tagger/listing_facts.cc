@@ -2,6 +2,7 @@
 
 #include "description_name.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -102,7 +103,8 @@ bool read_at(int fd, unsigned char *buffer, std::size_t n, long long offset) {
 
 } // namespace
 
-bool zip_member_count(int fd, unsigned long long *count) {
+bool read_zip_directory(int fd, ZipDirectory *directory) {
+    unsigned long long *count = &directory->members;
     constexpr long long kRecord = 22; // the end record without its comment
     constexpr long long kLongestComment = 65535;
     const long long size = lseek(fd, 0, SEEK_END);
@@ -121,11 +123,12 @@ bool zip_member_count(int fd, unsigned long long *count) {
             at + kRecord + static_cast<long long>(little_endian(record + 20, 2)) != tail)
             continue;
         *count = little_endian(record + 10, 2);
-        if (*count != 0xFFFF)
+        directory->bytes = little_endian(record + 12, 4);
+        if (*count != 0xFFFF && directory->bytes != 0xFFFFFFFF)
             return true;
         // ZIP64: a locator just before the record points at the ZIP64 end
-        // record, which holds the count in eight bytes.
-        unsigned char locator[20], zip64[40];
+        // record, which holds the count and the size in eight bytes each.
+        unsigned char locator[20], zip64[48];
         const long long locator_at = size - tail + at - 20;
         if (locator_at < 0 || !read_at(fd, locator, sizeof locator, locator_at) ||
             little_endian(locator, 4) != 0x07064b50)
@@ -134,39 +137,35 @@ bool zip_member_count(int fd, unsigned long long *count) {
         if (!read_at(fd, zip64, sizeof zip64, zip64_at) || little_endian(zip64, 4) != 0x06064b50)
             return false;
         *count = little_endian(zip64 + 32, 8);
+        directory->bytes = little_endian(zip64 + 40, 8);
         return true;
     }
     return false;
 }
 
-ListingFacts read_listing_facts(int fd) {
+ListingFacts read_listing_facts(std::string_view listing, int fd) {
     ListingFacts facts;
-    std::string line;
-    char buffer[65536];
-    long long offset = 0;
-    char last = '\n';
-    for (;;) {
-        const ssize_t n = pread(fd, buffer, sizeof buffer, offset);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n') {
-                take_line(line, &facts);
-                line.clear();
-            } else if (line.size() < 65536) {
-                line += buffer[i];
-            }
-        }
-        last = buffer[n - 1];
-        offset += n;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string_view::npos)
+            end = listing.size();
+        take_line(listing.substr(start, std::min<std::size_t>(end - start, 65536)), &facts);
+        start = end + 1;
     }
-    if (!line.empty())
-        take_line(line, &facts);
-    const bool no_room = no_room_after(fd, offset, &facts.cut_error);
+    const long long size = static_cast<long long>(listing.size());
+    const bool no_room = no_room_after(fd, size, &facts.cut_error);
     if (!no_room)
         facts.cut_error = 0;
-    facts.whole = !no_room && last == '\n';
+    facts.whole = !no_room && (listing.empty() || listing.back() == '\n');
     return facts;
+}
+
+long long listing_limit(const ZipDirectory &directory) {
+    constexpr long long kLineNumbers = 256; // the fields before the name, generously
+    constexpr long long kSlack = 64 * 1024;
+    const unsigned long long names = std::min<unsigned long long>(directory.bytes, 1ULL << 40);
+    const unsigned long long members = std::min<unsigned long long>(directory.members, 1ULL << 32);
+    return 4 * static_cast<long long>(names) + kLineNumbers * static_cast<long long>(members) +
+           kSlack;
 }

@@ -17,16 +17,28 @@ struct ListingFacts {
         0; // their lengths together, as unzip -C extracts them all
 };
 
-// Reads the listing in the file `fd` from its start. unzip exits 0 even when
-// its output could not be written whole (a full temporary directory, a file
-// size limit), so the check ends by trying to write one byte more at the
-// listing's end (and cutting it off again).
-ListingFacts read_listing_facts(int fd);
+// Reads the facts of `listing`, the contents of the listing file `fd`.
+// unzip exits 0 even when its output could not be written whole (a full
+// temporary directory, a file size limit), so the check ends by trying to
+// write one byte more at the listing's end in `fd` (and cutting it off
+// again).
+ListingFacts read_listing_facts(std::string_view listing, int fd);
 
-// The number of members that the ZIP archive in `fd` says it holds, from
-// its end-of-central-directory record (or the ZIP64 one it points to): the
-// number of lines a whole listing has. Returns false when the record
-// cannot be found where a ZIP archive has it (unzip then judges).
-bool zip_member_count(int fd, unsigned long long *count);
+// What a ZIP archive's end-of-central-directory record (or the ZIP64 one
+// it points to) says: how many members it holds, which is the number of
+// lines a whole listing has, and how many bytes their entries take.
+struct ZipDirectory {
+    unsigned long long members = 0;
+    unsigned long long bytes = 0;
+};
+
+// Reads the record from the archive in `fd`. Returns false when it cannot
+// be found where a ZIP archive has it (unzip then judges).
+bool read_zip_directory(int fd, ZipDirectory *directory);
+
+// The most bytes unzip's listing of an archive with `directory` can take:
+// a line per member, its name (from the directory's bytes) at most spelt
+// out four times over in escapes, and its numbers.
+long long listing_limit(const ZipDirectory &directory);
 
 #endif

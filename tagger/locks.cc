@@ -107,17 +107,26 @@ LockOutcome noting_busy(LockOutcome outcome, int dir_fd) {
 LockOutcome LockFile::acquire(int dir_fd, const std::string &name, int wait_seconds) {
     release();
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(wait_seconds);
+    int foreign = 0;
     for (;;) {
         UniqueFd fd(openat(dir_fd, name.c_str(),
                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
+        if (!fd && (errno == ELOOP || errno == EISDIR) && ++foreign < 3 &&
+            unlinkat(dir_fd, name.c_str(), errno == EISDIR ? AT_REMOVEDIR : 0) == 0)
+            continue; // a link or an empty directory planted there
         if (!fd)
             return LockOutcome::Failed;
         struct stat locked;
         if (fstat(fd.get(), &locked) != 0)
             return LockOutcome::Failed;
         // Only a file of the tagger's own user can be its lock; anything
-        // else at that name was put there by someone else.
+        // else at that name was put there by someone else (beside an
+        // archive, without a state directory), who must not hold the
+        // archive up by holding it: it goes, where the tagger may remove it.
         if (!S_ISREG(locked.st_mode) || locked.st_uid != geteuid()) {
+            fd.reset();
+            if (++foreign < 3 && unlinkat(dir_fd, name.c_str(), 0) == 0)
+                continue;
             errno = EPERM;
             return LockOutcome::Failed;
         }

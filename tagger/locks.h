@@ -49,7 +49,8 @@ class LockFile {
 
     // Opens or creates `name` in `dir_fd` and locks it, waiting up to
     // `wait_seconds` (0: not at all). A file that is not a regular file of
-    // the tagger's own user is refused (Failed, EPERM).
+    // the tagger's own user is removed and replaced, or, where it cannot be
+    // removed, refused (Failed, EPERM).
     // REQUIRES: `dir_fd` stays open while the lock is held.
     LockOutcome acquire(int dir_fd, const std::string &name, int wait_seconds);
     // Lets the lock go, removing the file first unless `keep`.

@@ -32,7 +32,7 @@ void process_zipfile(ArchiveJob &job) {
         trace("LEAVING[1] process_zipfile( %s )\n", archive);
         return;
     }
-    int found = get_dizname(listing.path().c_str(), listing.fd());
+    int found = get_dizname(listing.path().c_str(), listing.snapshot());
     if (found == kListingRejected) {
         trace("LEAVING[2] process_zipfile( %s )\n", archive);
         return;
@@ -46,7 +46,7 @@ void process_zipfile(ArchiveJob &job) {
             trace("LEAVING[5] process_zipfile( %s )\n", archive);
             return;
         }
-        if (copy_and_tag(job, change, description.path().c_str(), description.fd()) != 0) {
+        if (copy_and_tag(job, change, description.path().c_str(), &description.snapshot()) != 0) {
             trace("LEAVING[3] process_zipfile( %s )\n", archive);
             return;
         }

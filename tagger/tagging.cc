@@ -3,6 +3,7 @@
 #include "archiver.h"
 #include "file_ptr.h"
 #include "fixed_paths.h"
+#include "private_dirs.h"
 #include "report.h"
 #include "settings.h"
 #include "temporary_file.h"
@@ -47,62 +48,86 @@ int tag_indent(int maxwidth) {
     return spc > kMaxIndent ? 0 : spc;
 }
 
-// Creates the output file in the archive's directory without following a
-// link planted at its name (and without blocking on a fifo). Anything but a
-// regular file is refused, and so are a file with more than one name (a
-// planted hard link would carry the rewrite to a file elsewhere) and the
-// archive itself (an upload named like its description); all before the
-// file is truncated.
-//
-// The file belongs to the user the archivers run as: one left by another
-// user (in a directory that several may write, with the sticky bit) is
-// replaced, so that nobody but its owner and root can change it before zip
-// reads it.
-velmo::FilePtr create_output(const ArchiveJob &job, const char *member) {
+// Creates the output file `member` in the directory `dir_fd`, afresh,
+// without following a link planted at its name (and without blocking on a
+// fifo). A regular file with one name that is not the archive is replaced,
+// whoever's it is (in a directory that several may write, with the sticky
+// bit, root may remove another user's), so that nobody but the archivers'
+// user and root can change the new one before zip reads it; anything else
+// at the name is left alone and refused, with errno: ELOOP for a link,
+// EINVAL for anything but a regular file, EMLINK for a file with more than
+// one name (a planted hard link would carry the rewrite elsewhere), EEXIST
+// for the archive itself (an upload named like its description). The file
+// belongs to the user the archivers run as.
+velmo::FilePtr create_output(const ArchiveJob &job, int dir_fd, const char *member) {
     const ChildCredentials &who = job.credentials();
-    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
     UniqueFd fd;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        fd.reset(openat(job.dir_fd(), member, kFlags | O_CREAT | O_EXCL, 0644));
+    for (int attempt = 0; attempt < 3 && !fd; ++attempt) {
+        fd.reset(openat(dir_fd, member, kFlags, 0644));
         if (fd || errno != EEXIST)
             break;
-        fd.reset(openat(job.dir_fd(), member, kFlags));
-        if (!fd && errno == ENOENT)
-            continue;
         struct stat st;
-        if (!fd || !who.switch_user || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            st.st_uid == who.uid || st.st_nlink > 1)
-            break;
-        fd.reset();
-        if (unlinkat(job.dir_fd(), member, 0) != 0)
-            break;
+        if (fstatat(dir_fd, member, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT)
+                continue;
+            return nullptr;
+        }
+        const struct stat &archive = job.archive_stat();
+        errno = S_ISLNK(st.st_mode)                                          ? ELOOP
+                : !S_ISREG(st.st_mode)                                       ? EINVAL
+                : st.st_nlink > 1                                            ? EMLINK
+                : st.st_dev == archive.st_dev && st.st_ino == archive.st_ino ? EEXIST
+                                                                             : 0;
+        // Replaced, not emptied: on ext4 a file cut to nothing is written
+        // out as soon as it is closed.
+        if (errno != 0 || (unlinkat(dir_fd, member, 0) != 0 && errno != ENOENT))
+            return nullptr;
     }
-    if (!fd)
+    if (!fd || (who.switch_user && fchown(fd.get(), who.uid, who.gid) != 0))
         return nullptr;
-    struct stat st;
-    const struct stat &archive = job.archive_stat();
-    int refusal = 0;
-    if (fstat(fd.get(), &st) != 0)
-        refusal = errno;
-    else if (!S_ISREG(st.st_mode))
-        refusal = EINVAL;
-    else if (st.st_nlink > 1)
-        refusal = EMLINK;
-    else if (st.st_dev == archive.st_dev && st.st_ino == archive.st_ino)
-        refusal = EEXIST;
-    else if (ftruncate(fd.get(), 0) != 0 ||
-             (who.switch_user && fchown(fd.get(), who.uid, who.gid) != 0))
-        refusal = errno;
-    if (refusal != 0) {
-        fd.reset();
-        errno = refusal;
-        return nullptr;
-    }
     velmo::FilePtr out(fdopen(fd.get(), "wb"));
     if (out)
         fd.release();
     return out;
 }
+
+// What blocks FILE_ID.DIZ beside the archive and can be worked around: an
+// entry the tagger may not replace, of any type, or one it may not remove.
+bool blocked_by_entry(int error) {
+    return error == ELOOP || error == EINVAL || error == EMLINK || error == EEXIST ||
+           error == EPERM || error == EACCES || error == EISDIR;
+}
+
+// Where the description is written when something blocks its name beside
+// the archive: a private directory beside it, which zip (as the archivers'
+// user) can search but not read, holding the description under the same
+// name, which zip stores without its directory part. Removed with the
+// object, once zip has stored it; a killed run's is a later run's leftover.
+class DescriptionElsewhere {
+  public:
+    explicit DescriptionElsewhere(const ArchiveJob &job) : job_(job) {}
+    ~DescriptionElsewhere() {
+        if (dir_fd_)
+            remove_private_directory(job_.dir_fd(), name_, dir_fd_.get());
+    }
+    DescriptionElsewhere(const DescriptionElsewhere &) = delete;
+    DescriptionElsewhere &operator=(const DescriptionElsewhere &) = delete;
+
+    // Creates the file; its path in *path. Empty (errno set) on failure.
+    velmo::FilePtr create(const char *member, std::string *path) {
+        dir_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &name_);
+        if (!dir_fd_ || fchmod(dir_fd_.get(), 0711) != 0)
+            return nullptr;
+        *path = job_.dir_path() + "/" + name_ + "/" + member;
+        return create_output(job_, dir_fd_.get(), member);
+    }
+
+  private:
+    const ArchiveJob &job_;
+    std::string name_;
+    UniqueFd dir_fd_;
+};
 
 // What stands in the way of the output file, in words: the refusals of
 // create_output, or the system's text for any other error.
@@ -169,7 +194,7 @@ RewriteResult rewrite_description(std::FILE *in, std::FILE *out) {
 }
 
 int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description_path,
-                 int description_fd) {
+                 const FileSnapshot *description) {
     const char *archive = job.path().c_str();
     trace("BEGIN copy_and_tag( %s, %s )\n", archive, description_path);
     trace(" copy_and_tag() 1\n");
@@ -178,7 +203,8 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     const bool path_fits = description_output_path(archive, member, &output_path);
     trace(" copy_and_tag() 2\n");
 
-    velmo::FilePtr in = read_from_start(description_fd);
+    errno = EBADF;
+    velmo::FilePtr in = description ? description->stream() : nullptr;
     if (!in) {
         report_open_error("error\n%s: opening '%s': %s", description_path);
         trace("LEAVING[1] copy_and_tag( %s, %s )\n", archive, description_path);
@@ -188,13 +214,21 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     // The directory stays locked from here to the end of the change, so no
     // other run writes FILE_ID.DIZ beside the archive before zip stores it.
     velmo::FilePtr out;
+    DescriptionElsewhere elsewhere(job);
     if (!path_fits) {
         errno = ENAMETOOLONG;
     } else if (!change.lock_directory()) {
         trace("LEAVING[6] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
     } else {
-        out = create_output(job, member);
+        out = create_output(job, job.dir_fd(), member);
+        // No entry of anyone's at that name keeps the archive from its tag.
+        if (!out && blocked_by_entry(errno)) {
+            std::string other_path;
+            out = elsewhere.create(member, &other_path);
+            if (out)
+                output_path = other_path;
+        }
     }
     if (!out) {
         report_open_error("error\n%s: opening '%s': %s", output_path.c_str(), refusal_text(errno));

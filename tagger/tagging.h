@@ -6,6 +6,7 @@
 
 #include "archive_change.h"
 #include "archive_job.h"
+#include "file_snapshot.h"
 
 #include <cstdio>
 #include <string>
@@ -28,8 +29,9 @@ bool description_output_path(const char *archive, const char *member, std::strin
 // flag for the caller.
 RewriteResult rewrite_description(std::FILE *in, std::FILE *out);
 
-// Rewrites the extracted description (read through `description_fd`;
-// `description_path` names it in messages) into the archive's directory,
+// Rewrites the extracted description (`description`, what its file held
+// when it was read, null when it could not be; `description_path` names it
+// in messages) into the archive's directory,
 // named after diz_name (FILE_ID.DIZ in siteop mode), and stores it in the
 // archive. The directory is locked from creating that file to the end of
 // the change, which begins before the store. Returns 0
@@ -38,6 +40,6 @@ RewriteResult rewrite_description(std::FILE *in, std::FILE *out);
 // begin or the store failed (each reported by mode). The rewritten file is
 // left in place.
 int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description_path,
-                 int description_fd);
+                 const FileSnapshot *description);
 
 #endif

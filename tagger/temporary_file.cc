@@ -30,18 +30,9 @@ bool TemporaryFile::give_to(const ChildCredentials &credentials) {
     return fchown(fd_.get(), credentials.uid, credentials.gid) == 0;
 }
 
-velmo::FilePtr read_from_start(int fd) {
-    if (fd < 0) {
-        errno = EBADF;
-        return nullptr;
+void TemporaryFile::take_back() {
+    // Another user's processes may still hold it open; the snapshot is what
+    // counts, read once and bounded.
+    if (fchown(fd_.get(), geteuid(), getegid()) != 0) {
     }
-    if (lseek(fd, 0, SEEK_SET) < 0)
-        return nullptr;
-    UniqueFd copy(fcntl(fd, F_DUPFD_CLOEXEC, 3));
-    if (!copy)
-        return nullptr;
-    velmo::FilePtr stream(fdopen(copy.get(), "rb"));
-    if (stream)
-        copy.release();
-    return stream;
 }

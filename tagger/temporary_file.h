@@ -1,23 +1,19 @@
 // The tagger's temporary files in TMP_DIR: the listing and the extracted
 // description of the archive at hand. Each is made by the tagger itself
 // (mkostemp, mode 0600), so nothing else can have put a file or a link at
-// its name first; it is read back through the descriptor it was made with,
-// never by its name again, and removed with the object, whatever the
-// archive's outcome. It is locked while in use, so that a later run can
-// tell a file that a killed run left behind (see leftovers.h).
+// its name first; it is read back once, through the descriptor it was made
+// with and no further than it may hold (file_snapshot.h), never by its name
+// again, and removed with the object, whatever the archive's outcome. It is
+// locked while in use, so that a later run can tell a file that a killed
+// run left behind (private_dirs.h).
 #ifndef VELMO_TAGGER_TEMPORARY_FILE_H
 #define VELMO_TAGGER_TEMPORARY_FILE_H
 
 #include "child_process.h"
-#include "file_ptr.h"
+#include "file_snapshot.h"
 #include "unique_fd.h"
 
 #include <string>
-
-// A stream reading the file open at `fd` from its start, through a
-// descriptor of its own that closes with the stream; empty (errno set) on
-// failure, EBADF for a negative `fd`.
-velmo::FilePtr read_from_start(int fd);
 
 class TemporaryFile {
   public:
@@ -33,13 +29,21 @@ class TemporaryFile {
     const std::string &path() const { return path_; }
     int fd() const { return fd_.get(); }
 
-    // Hands the file to the user a child runs as, so that the child can
-    // write it by name. Returns false (errno set) on failure.
+    // Hands the file to the user a child runs as, so that the child's shell
+    // can open it by name; take_back() ends that once the child has ended.
+    // Returns false (errno set) on failure.
     bool give_to(const ChildCredentials &credentials);
+    void take_back();
+
+    // Reads what the file holds, once, at most `limit` bytes (see
+    // FileSnapshot::take); what was read stays in snapshot().
+    bool take_snapshot(long long limit) { return snapshot_.take(fd_.get(), limit); }
+    const FileSnapshot &snapshot() const { return snapshot_; }
 
   private:
     std::string path_;
     UniqueFd fd_;
+    FileSnapshot snapshot_;
 };
 
 #endif

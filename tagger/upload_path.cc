@@ -1,11 +1,13 @@
 #include "upload_path.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <deque>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -25,27 +27,60 @@ std::deque<std::string> components(const std::string &path) {
     return parts;
 }
 
-std::string working_directory() {
-    char buffer[PATH_MAX];
-    return getcwd(buffer, sizeof buffer) ? buffer : "";
+// The working directory's absolute path, however long.
+bool working_directory(std::string *path) {
+    std::vector<char> buffer(4096);
+    while (!getcwd(buffer.data(), buffer.size())) {
+        if (errno != ERANGE || buffer.size() > (1U << 20))
+            return false;
+        buffer.resize(buffer.size() * 2);
+    }
+    *path = buffer.data();
+    return true;
 }
+
+// The target of the link `name` in `dir_fd`, however long.
+bool link_target(int dir_fd, const std::string &name, off_t size, std::string *target) {
+    std::vector<char> buffer(static_cast<std::size_t>(size > 0 ? size : 255) + 1);
+    for (;;) {
+        const ssize_t n = readlinkat(dir_fd, name.c_str(), buffer.data(), buffer.size());
+        if (n < 0)
+            return false;
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            target->assign(buffer.data(), static_cast<std::size_t>(n));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+constexpr int kSearchFlags = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 } // namespace
 
 bool resolve_archive_path(const char *arg, ResolvedPath *out) {
-    std::string start = arg;
+    const std::string start = arg;
     if (start.empty()) {
         errno = ENOENT;
         return false;
     }
-    if (start[0] != '/') {
-        const std::string cwd = working_directory();
-        if (cwd.empty())
-            return false;
-        start = cwd + "/" + start;
-    }
-    std::deque<std::string> todo = components(start);
+    // Every component is looked up in the directory it stands in, by its
+    // descriptor: no path is ever handed whole to the system, so there is
+    // no limit on its length, and what was walked is what is named.
     std::string resolved; // empty stands for "/"
+    UniqueFd dir;
+    if (start[0] == '/') {
+        dir.reset(open("/", kSearchFlags));
+    } else {
+        if (!working_directory(&resolved))
+            return false;
+        if (resolved == "/")
+            resolved.clear();
+        dir.reset(open(".", kSearchFlags & ~O_NOFOLLOW));
+    }
+    if (!dir)
+        return false;
+    std::deque<std::string> todo = components(start);
     std::vector<uid_t> owners;
     int links = 0;
     while (!todo.empty()) {
@@ -54,38 +89,53 @@ bool resolve_archive_path(const char *arg, ResolvedPath *out) {
         if (part == ".")
             continue;
         if (part == "..") {
+            // The directory above the one walked into, as realpath goes up.
+            UniqueFd up(openat(dir.get(), "..", kSearchFlags));
+            if (!up)
+                return false;
+            dir = std::move(up);
             resolved.erase(resolved.empty() ? 0 : resolved.rfind('/'));
             continue;
         }
-        const std::string candidate = resolved + "/" + part;
         struct stat st;
-        if (lstat(candidate.c_str(), &st) != 0)
+        if (fstatat(dir.get(), part.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         if (S_ISLNK(st.st_mode)) {
+            std::string target;
             if (++links > kMaxLinks) {
                 errno = ELOOP;
                 return false;
             }
-            char target[PATH_MAX];
-            const ssize_t n = readlink(candidate.c_str(), target, sizeof target - 1);
-            if (n < 0)
+            if (!link_target(dir.get(), part, st.st_size, &target))
                 return false;
             owners.push_back(st.st_uid);
-            const std::string link_target(target, static_cast<std::size_t>(n));
-            std::deque<std::string> inner = components(link_target);
+            std::deque<std::string> inner = components(target);
             todo.insert(todo.begin(), inner.begin(), inner.end());
-            if (!link_target.empty() && link_target[0] == '/')
+            if (!target.empty() && target[0] == '/') {
                 resolved.clear();
+                dir.reset(open("/", kSearchFlags));
+                if (!dir)
+                    return false;
+            }
             continue;
         }
-        if (!todo.empty() && !S_ISDIR(st.st_mode)) {
-            errno = ENOTDIR;
-            return false;
+        if (!todo.empty()) {
+            // Opened without following a link: swapped for one since the
+            // look, it is not resolved at all.
+            UniqueFd next(openat(dir.get(), part.c_str(), kSearchFlags));
+            if (!next)
+                return false;
+            dir = std::move(next);
         }
-        resolved = candidate;
+        resolved += "/" + part;
     }
     out->path = resolved.empty() ? "/" : resolved;
     out->link_owners = std::move(owners);
+    // The archivers are given the path itself, which they could not use.
+    if (out->path.size() >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     return true;
 }
 
@@ -126,17 +176,19 @@ const PathStep *changeable_by_others(const std::vector<PathStep> &steps, uid_t o
     return nullptr;
 }
 
-bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, gid_t gid, mode_t wanted) {
+bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, const std::vector<gid_t> &groups,
+                 mode_t wanted) {
     if (uid == owner)
         return (mode & wanted) == wanted;
-    if (gid == group)
+    if (std::find(groups.begin(), groups.end(), group) != groups.end())
         return (mode & (wanted >> 3)) == (wanted >> 3);
     return (mode & (wanted >> 6)) == (wanted >> 6);
 }
 
-const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid, gid_t gid) {
+const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid,
+                                  const std::vector<gid_t> &groups) {
     for (const PathStep &step : steps) {
-        if (!mode_allows(step.mode, step.uid, step.gid, uid, gid, S_IXUSR))
+        if (!mode_allows(step.mode, step.uid, step.gid, uid, groups, S_IXUSR))
             return &step;
     }
     return nullptr;

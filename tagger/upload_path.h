@@ -43,13 +43,15 @@ UniqueFd open_directory_walk(const std::string &dir_path, std::vector<PathStep> 
 // is none.
 const PathStep *changeable_by_others(const std::vector<PathStep> &steps, uid_t owner);
 
-// The first directory on the way that `uid` and `gid` (with no other
-// groups) cannot search, or null.
-const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid, gid_t gid);
+// The first directory on the way that `uid` with the groups `groups`
+// cannot search, or null.
+const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid,
+                                  const std::vector<gid_t> &groups);
 
-// True when the mode bits of a file owned by `owner`:`group` give `uid` and
-// `gid` (with no other groups) each right in `wanted` (a mask of the owner
+// True when the mode bits of a file owned by `owner`:`group` give `uid`
+// with the groups `groups` each right in `wanted` (a mask of the owner
 // bits, such as S_IRUSR | S_IXUSR).
-bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, gid_t gid, mode_t wanted);
+bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, const std::vector<gid_t> &groups,
+                 mode_t wanted);
 
 #endif

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <string>
 #include <sys/stat.h>
@@ -177,17 +178,22 @@ TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
     close(inherited);
 }
 
-TEST(ChildProcess, RunsAsTheGivenUserWithoutOtherGroups) {
+// The child has the given groups and no other: none of the tagger's own,
+// which the test gives it one of first.
+TEST(ChildProcess, RunsAsTheGivenUserWithItsGroupsOnly) {
     const passwd *nobody = getpwnam("nobody");
     if (geteuid() != 0 || !nobody)
         GTEST_SKIP() << "needs root and the user nobody";
+    const gid_t tagger_group = 4242;
+    ASSERT_EQ(setgroups(1, &tagger_group), 0);
     Output out;
     ChildStart start = shell("id -u; id -g; id -G", out.fd());
-    start.credentials = {true, nobody->pw_uid, nobody->pw_gid};
+    start.credentials = {true, nobody->pw_uid, nobody->pw_gid, {nobody->pw_gid, 4343}};
     ASSERT_TRUE(run_child(start).succeeded());
+    setgroups(0, nullptr);
     const std::string uid = std::to_string(nobody->pw_uid);
     const std::string gid = std::to_string(nobody->pw_gid);
-    EXPECT_EQ(out.text(), uid + "\n" + gid + "\n" + gid + "\n");
+    EXPECT_EQ(out.text(), uid + "\n" + gid + "\n" + gid + " 4343\n");
 }
 
 } // namespace

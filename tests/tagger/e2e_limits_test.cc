@@ -229,5 +229,27 @@ TEST_F(Limits, FullUploadFileSystemIsFoundBeforeTheFirstWrite) {
     expect_untouched(dir + "/noext", before, true);
 }
 
+// An upload that is mostly holes (here 64 MiB of them before a small
+// archive, which unzip still reads) is given up before anything is copied:
+// a ZIP archive is never sparse, and a copy would fill the holes.
+TEST_F(Limits, SparseUploadIsGivenUpBeforeAnyCopy) {
+    make_zip(upload("small.zip"), {kReadme});
+    const std::string zip = read_file(upload("small.zip"));
+    const std::string sparse = upload("sparse");
+    {
+        const int fd = open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, zip.data(), zip.size(), 64LL << 20), static_cast<ssize_t>(zip.size()));
+        close(fd);
+    }
+    const std::string before = read_file(sparse);
+    RunResult result = run({"-v", sparse});
+    EXPECT_NE(result.out.find("(no diz) error!\nvelmotag: tagging '" + sparse +
+                              "': it is a sparse file: "),
+              std::string::npos)
+        << result.out;
+    EXPECT_TRUE(read_file(sparse) == before);
+}
+
 } // namespace
 } // namespace e2e

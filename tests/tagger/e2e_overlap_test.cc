@@ -135,6 +135,15 @@ TEST_F(Overlap, HeldArchiveIsBusyAndTheRunGoesOn) {
     EXPECT_EQ(read_file(held), untagged);
 }
 
+// An uploader's own lock on its directory holds nothing up: the tagger's
+// locks are in its state directory.
+TEST_F(Overlap, LockOnTheUploadDirectoryItselfHoldsNothingUp) {
+    const std::string a = upload("a.zip");
+    make_zip(a, {{"FILE_ID.DIZ", description_of(1)}});
+    const HeldLock uploaders(upload_dir());
+    EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");
+}
+
 // A lock let go during the wait: the waiting run takes it and tags the
 // archive.
 TEST_F(Overlap, LockLetGoDuringTheWaitIsTaken) {

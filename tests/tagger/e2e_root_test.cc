@@ -5,6 +5,10 @@
 // archiver runs (as the uploader) just before the real program.
 #include "e2e_upload_site.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
 #include <random>
@@ -173,17 +177,182 @@ TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     EXPECT_EQ(owner_of(shared + "/FILE_ID.DIZ"), std::to_string(uid_));
     EXPECT_EQ(owner_of(a), std::to_string(uid_));
 
-    // In root's own directory the uploader's zip could not write.
+    // In root's own directory, which only root can change, the uploader's
+    // zip works on a copy in a directory of its own; root puts the result
+    // in place, and gives it back to the uploader.
     const std::string roots = upload("roots");
     fs::create_directory(roots);
     const std::string b = roots + "/b.zip";
-    const std::string b_before = make_upload(b);
-    EXPECT_EQ(run_tagger({"-v", b}).out,
-              verbose_run(b + ": (FILE_ID.DIZ) error!\nvelmotag: tagging '" + b +
-                              "': its owner, user " + std::to_string(uid_) + ", cannot write '" +
-                              roots + "'\n",
-                          0));
-    EXPECT_EQ(read_file(b), b_before);
+    make_upload(b);
+    EXPECT_EQ(run_tagger({"-v", b}).out, verbose_run(b + ": (FILE_ID.DIZ) done\n", 1));
+    EXPECT_EQ(zip_member(b, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
+    EXPECT_EQ(owner_of(b), std::to_string(uid_));
+}
+
+// The uploader renames a hard link to another user's file over the archive
+// once zip has added the info file: that file is never given to anyone;
+// the archive is put back.
+TEST_F(StrangersUpload, HardLinkOverTheArchiveIsGivenToNobody) {
+    const std::string a = area_ + "/a.zip";
+    const std::string before = make_upload(a);
+    const std::string victim = area_ + "/victim.txt";
+    write_file(victim, "another user's\n");
+    ASSERT_EQ(chmod(victim.c_str(), 0666), 0);
+    ASSERT_EQ(lchown(victim.c_str(), 12345, 12345), 0);
+    const std::string zip = E2E_SYSTEM_ZIP;
+    steer_site_program(kZip, zip, "-jqq", steer_,
+                       "    '" + zip + "' \"$@\" || exit\n" + "    case $3 in *.nfo) ln '" +
+                           victim + "' '" + area_ + "/.h' && mv '" + area_ + "/.h' '" + a +
+                           "' ;; esac\n    exit 0",
+                       false);
+    RunResult result = run_tagger({"-v", a});
+    EXPECT_NE(result.out.find("something else was put in its place"), std::string::npos)
+        << result.out;
+    EXPECT_EQ(owner_of(victim), "12345");
+    EXPECT_EQ(read_file(a), before);
+}
+
+// The uploader stops its own unzip (and the shell that runs it): the run
+// kills them at once and goes on; the next archive, another user's, is
+// tagged.
+TEST_F(StrangersUpload, StoppedArchiverHoldsNothingUp) {
+    const std::string a = area_ + "/a.zip";
+    const std::string before = make_upload(a);
+    const std::string b = upload("roots.zip");
+    make_zip(b, {{"FILE_ID.DIZ", kDiz}});
+    steer_site_program(kUnzip, E2E_SYSTEM_UNZIP, "-vqq", steer_, "    kill -STOP 0");
+    RunResult result = run_tagger({"-v", a, b});
+    EXPECT_NE(result.out.find(a + ": error!\nvelmotag: listing '" + a +
+                              "': unzip was stopped by signal 19 and killed\n" + b +
+                              ": (FILE_ID.DIZ) done\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_EQ(read_file(a), before);
+}
+
+// The uploader's unzip makes the listing file a terabyte of holes: it is
+// not read, and the archive is given up.
+TEST_F(StrangersUpload, GrownListingIsNotRead) {
+    const std::string a = area_ + "/a.zip";
+    const std::string before = make_upload(a);
+    const std::string unzip = E2E_SYSTEM_UNZIP;
+    steer_site_program(kUnzip, unzip, "-vqq", steer_,
+                       "    '" + unzip +
+                           "' \"$@\"\n"
+                           "    python3 -c 'import os; os.ftruncate(1, 1 << 40)'\n    exit 0");
+    RunResult result = run_tagger({"-v", a});
+    EXPECT_NE(result.out.find("' holds more than its archive can: over "), std::string::npos)
+        << result.out;
+    EXPECT_EQ(read_file(a), before);
+}
+
+// In a set-group-ID directory of a group the uploader is not in, its
+// archivers still run with its own groups: a link to a file of that group
+// put at FILE_ID.DIZ stores nothing of it.
+TEST_F(StrangersUpload, SetGroupIdDirectoryLendsNoGroup) {
+    constexpr gid_t kSiteGroup = 4242;
+    ASSERT_EQ(chmod(upload_dir().c_str(), 0755), 0);
+    const std::string secret = upload("group-secret.txt");
+    write_file(secret, kSecret);
+    ASSERT_EQ(lchown(secret.c_str(), 0, kSiteGroup), 0);
+    ASSERT_EQ(chmod(secret.c_str(), 0640), 0);
+    const std::string dir = upload("sgid");
+    fs::create_directory(dir);
+    ASSERT_EQ(lchown(dir.c_str(), uid_, kSiteGroup), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 02755), 0);
+    const std::string a = dir + "/a.zip";
+    make_upload(a);
+    ASSERT_EQ(lchown(a.c_str(), uid_, kSiteGroup), 0);
+    steer_site_program(kZip, E2E_SYSTEM_ZIP, "-jqq", steer_,
+                       "    ln -sf '" + secret + "' '" + dir + "/FILE_ID.DIZ'");
+    run_tagger({"-v", a});
+    EXPECT_EQ(read_file(a).find(kSecret), std::string::npos);
+    EXPECT_EQ(zip_test(a).status, 0);
+}
+
+// Another user's plants in a shared directory with the sticky bit, a
+// non-empty directory at FILE_ID.DIZ and a file at the archive's lock
+// name, hold nothing up; the plants are left as they were.
+TEST_F(StrangersUpload, PlantsInASharedDirectoryBlockNothing) {
+    const std::string shared = upload("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string a = shared + "/a.zip";
+    make_upload(a);
+    const std::string plant = shared + "/FILE_ID.DIZ";
+    fs::create_directory(plant);
+    write_file(plant + "/keep.txt", "kept\n");
+    write_file(shared + "/.velmotag_lock_" + std::string(16, '0'), "");
+    for (const std::string &path : {plant, plant + "/keep.txt"})
+        ASSERT_EQ(lchown(path.c_str(), 12345, 12345), 0);
+    EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");
+    EXPECT_EQ(zip_member(a, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
+    EXPECT_EQ(read_file(plant + "/keep.txt"), "kept\n");
+}
+
+// Without a state directory the lock stands beside the archive: another
+// user's file planted there, and held locked, is replaced, not waited for.
+TEST_F(StrangersUpload, ForeignLockFileBesideTheArchiveIsReplaced) {
+    fs::remove_all(kStateDir);
+    const std::string shared = upload("shared");
+    fs::create_directory(shared);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    const std::string a = shared + "/a.zip";
+    make_upload(a);
+    std::uint64_t hash = 14695981039346656037ULL; // FNV-1a of the name
+    for (unsigned char c : std::string("a.zip"))
+        hash = (hash ^ c) * 1099511628211ULL;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    const std::string planted = shared + "/.velmotag_lock_" + hex;
+    const HeldLock held(planted);
+    ASSERT_EQ(lchown(planted.c_str(), 12345, 12345), 0);
+    EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");
+}
+
+// An argument longer than PATH_MAX, relative to the uploader's directory,
+// is not found, and no archiver is started for it.
+TEST_F(StrangersUpload, ArgumentLongerThanPathMaxIsNotFound) {
+    // Made one level at a time, as no path that long can be handed whole.
+    const std::string bytes = make_upload(upload("a.zip"));
+    std::string relative;
+    int dir = open(area_.c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 24 && dir >= 0; ++i) {
+        const std::string part(200, static_cast<char>('a' + i));
+        relative += part + "/";
+        mkdirat(dir, part.c_str(), 0755);
+        const int inner = openat(dir, part.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        dir = inner;
+    }
+    relative += "a.zip";
+    const int file = openat(dir, "a.zip", O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(fchown(file, uid_, gid_), 0);
+    close(file);
+    close(dir);
+    steer_site_program(kUnzip, E2E_SYSTEM_UNZIP, "-vqq", steer_, "    : > '" + steer_ + "/ran'");
+    RunOptions in_area;
+    in_area.cwd = area_;
+    EXPECT_EQ(run_tagger({"-v", relative}, in_area).out,
+              verbose_run(relative + ": file not found\n", 0));
+    EXPECT_FALSE(path_exists(steer_ + "/ran"));
+    run_program("/bin/rm", {"-rf", area_ + "/" + std::string(200, 'a')});
+}
+
+// A descriptor that the tagger's caller left open (a root-only log) never
+// reaches the uploader's archivers.
+TEST_F(StrangersUpload, InheritedDescriptorsReachNoArchiver) {
+    const std::string a = area_ + "/a.zip";
+    make_upload(a);
+    const std::string log = outside() + "/root.log";
+    write_file(log, "root's log\n");
+    ASSERT_EQ(chmod(log.c_str(), 0600), 0);
+    steer_site_program(kZip, E2E_SYSTEM_ZIP, "-jqq", steer_, "    echo taken >&7");
+    run_program("/bin/sh", {"-c", "exec 7>>'" + log + "'; exec '" + kTagger + "' -s '" + a + "'"});
+    EXPECT_EQ(read_file(log), "root's log\n");
+    const std::vector<std::string> names = zip_names(a);
+    EXPECT_NE(std::find(names.begin(), names.end(), "velmo97.nfo"), names.end());
 }
 
 } // namespace

@@ -56,12 +56,12 @@ RunResult unzip_copy_of(const std::string &archive, std::vector<std::string> arg
 
 void steer_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir,
-                        const std::string &action) {
+                        const std::string &action, bool once) {
     fs::remove(site_program);
+    const std::string first = once ? " && mkdir '" + dir + "/steered' 2>/dev/null" : "";
     write_file(site_program, "#!/bin/sh\n"
                              "if [ \"$1\" = '" +
-                                 option + "' ] && mkdir '" + dir + "/steered' 2>/dev/null; then\n" +
-                                 action +
+                                 option + "' ]" + first + "; then\n" + action +
                                  "\nfi\n"
                                  "exec '" +
                                  real_program + "' \"$@\"\n");
@@ -98,7 +98,8 @@ std::string directory_lock_path(const std::string &dir) {
 
 HeldLock::HeldLock(const std::string &path) {
     fs::create_directories(fs::path(path).parent_path());
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    fd_ = fs::is_directory(path) ? open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                 : open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     EXPECT_GE(fd_, 0) << path;
     EXPECT_EQ(flock(fd_, LOCK_EX), 0) << path;
 }

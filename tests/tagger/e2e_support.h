@@ -46,12 +46,13 @@ extern const std::string kOtherInfo;    // other.nfo
 
 // Puts a script at the site's `site_program` (kZip or kUnzip) that runs
 // `real_program`, but the first time it is given `option` as its first
-// argument runs the shell text `action` first (as the archiver would run:
-// as the archive's owner when the tagger drops its rights); `dir`, which
-// that user must be able to write, notes that the action ran.
+// argument (every time, unless `once`) runs the shell text `action` first
+// (as the archiver would run: as the archive's owner when the tagger drops
+// its rights); `dir`, which that user must be able to write, notes that the
+// action ran.
 void steer_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir,
-                        const std::string &action);
+                        const std::string &action, bool once = true);
 
 // steer_site_program with an action that creates `dir`/ready and waits
 // for `dir`/go: a run can be stopped at a known step.
@@ -65,8 +66,8 @@ bool wait_for_path(const std::string &path, int seconds);
 // directory `dir` while it changes an archive there.
 std::string directory_lock_path(const std::string &dir);
 
-// An exclusive flock on a file (made when missing), held as the tagger holds
-// its locks, until the object goes.
+// An exclusive flock on a file (made when missing) or a directory, held as
+// the tagger holds its locks, until the object goes.
 class HeldLock {
   public:
     explicit HeldLock(const std::string &path);
