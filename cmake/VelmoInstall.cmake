@@ -74,11 +74,14 @@ endforeach()
 install(DIRECTORY ${VELMO_MAN_LINK_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
 # The copyright file, and systemd units that tag the upload area every ten
-# minutes, as examples for the operator to adapt (README: "Tagging from a systemd timer").
+# minutes, for the operator to adapt and enable (README: "Tagging from a
+# systemd timer").
 install(FILES ${PROJECT_SOURCE_DIR}/docs/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The units go where systemd looks for a system's units under the prefix
+# (lib/systemd/system, never a multiarch directory), disabled.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.service
     ${PROJECT_SOURCE_DIR}/docs/examples/velmotag-uploads.timer
-    DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+    DESTINATION lib/systemd/system)
 
 # The library is C++ inside: a program linked by the C compiler needs the
 # C++ runtime too, that is the libraries that the C++ compiler adds on its

@@ -31,6 +31,7 @@
 #include "fixed_paths.h"
 #include "private_dirs.h"
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "upload_path.h"
 #include "zip_leftovers.h"
@@ -163,6 +164,7 @@ bool ArchiveChange::lock_directory() {
     case LockOutcome::Held:
         return true;
     case LockOutcome::Busy:
+        note_outcome(Outcome::GivenUp);
         say("busy: another run held its directory for %d seconds\n", LOCK_WAIT_SECONDS);
         log_error("busy '%s': another run held its directory for %d seconds", archive,
                   LOCK_WAIT_SECONDS);
@@ -172,6 +174,8 @@ bool ArchiveChange::lock_directory() {
         break;
     }
     const int error = errno;
+    if (error == 0)
+        note_outcome(Outcome::GivenUp);
     report_failure("locking", job_.dir_path().c_str(),
                    error == 0 ? "velmotag is stopping" : std::strerror(error));
     return false;

@@ -4,6 +4,7 @@
 #include "archiver_commands.h"
 #include "fixed_paths.h"
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "stop_signals.h"
 
@@ -18,6 +19,9 @@ namespace {
 
 // The step a failed extraction is reported as.
 constexpr char kExtractStep[] = "extracting FILE_ID.DIZ from";
+
+// unzip's exit status when it finds no archive at the name it is given.
+constexpr int kUnzipNoArchive = 9;
 
 // One operation as it is started.
 struct ArchiverRun {
@@ -113,23 +117,28 @@ int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char 
     case ArchiveJob::Opened::NotRegular:
         say("not a zipfile or no files in ZIP\n");
         trace("LEAVING[3] get_filelist( %s, %s )\n", archive, listing);
-        log_error("listing '%s': not a regular file", archive);
+        log_error("listing '%s': not a zipfile or no files in ZIP (not a regular file)", archive);
         break;
     case ArchiveJob::Opened::Unsafe:
+        note_outcome(Outcome::GivenUp);
         report_failure("opening", archive, job.refusal());
         trace("LEAVING[7] get_filelist( %s, %s )\n", archive, listing);
         break;
     case ArchiveJob::Opened::Busy:
+        note_outcome(Outcome::GivenUp);
         say("busy: another run held it for %d seconds\n", LOCK_WAIT_SECONDS);
         trace("LEAVING[4] get_filelist( %s, %s )\n", archive, listing);
         log_error("busy '%s': another run held it for %d seconds", archive, LOCK_WAIT_SECONDS);
         break;
     case ArchiveJob::Opened::LockFailed:
+        if (errno == EINTR)
+            note_outcome(Outcome::GivenUp);
         report_failure("locking", archive,
                        errno == EINTR ? "velmotag is stopping" : std::strerror(errno));
         trace("LEAVING[5] get_filelist( %s, %s )\n", archive, listing);
         break;
     case ArchiveJob::Opened::Unfinished:
+        note_outcome(Outcome::GivenUp);
         report_failure("tagging", archive,
                        "a change of it that a stopped run began cannot be ended yet");
         trace("LEAVING[9] get_filelist( %s, %s )\n", archive, listing);
@@ -144,6 +153,9 @@ int refuse_archive(ArchiveJob::Opened opened, const ArchiveJob &job, const char 
 
 void report_step_failure(const char *step, const char *archive, Archiver program,
                          const ChildStatus &status) {
+    // A step that a stop request cut short leaves the archive to a later run.
+    if (status.stopped || status.killed == ChildKill::Stop)
+        note_outcome(Outcome::GivenUp);
     report_failure(step, archive,
                    std::string(program == Archiver::Unzip ? "unzip " : "zip ") +
                        describe_status(status, program));
@@ -235,11 +247,13 @@ int get_filelist(ArchiveJob &job, TemporaryFile &listing, ListingFacts *facts) {
     if (!read || facts->lines == 0) {
         say("not a zipfile or no files in ZIP\n");
         trace("LEAVING[2] get_filelist( %s, %s )\n", archive, listing_path);
-        if (read)
-            log_error("listing '%s': no members", archive);
-        else
-            log_error("listing '%s': unzip %s", archive,
-                      describe_status(status, Archiver::Unzip).c_str());
+        // unzip's 9 says "archive not found": here the archive is there,
+        // open, and unzip found no archive in it.
+        const std::string why = !read ? status.exit_code == kUnzipNoArchive
+                                            ? "unzip exit status 9: damaged, or not a ZIP archive"
+                                            : "unzip " + describe_status(status, Archiver::Unzip)
+                                      : "no members";
+        log_error("listing '%s': not a zipfile or no files in ZIP (%s)", archive, why.c_str());
         return 1;
     }
     trace("LEAVING get_filelist( %s, %s )\n", archive, listing_path);
@@ -304,6 +318,10 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
 ChildStatus store_description(const ArchiveJob &job, ArchiveChange &change,
                               const std::string &file) {
     return run_zip(ArchiverOp::StoreDescription, job, change, file);
+}
+
+ChildStatus delete_member(const ArchiveJob &job, ArchiveChange &change, const std::string &member) {
+    return run_zip(ArchiverOp::DeleteMember, job, change, member);
 }
 
 int add_zorv_stuff(const ArchiveJob &job, ArchiveChange &change) {

@@ -43,6 +43,10 @@ int get_dizfile(ArchiveJob &job, TemporaryFile &description, const ListingFacts 
 ChildStatus store_description(const ArchiveJob &job, ArchiveChange &change,
                               const std::string &file);
 
+// Deletes the member `member` from the archive. Returns how zip ended.
+// REQUIRES: change.begin() succeeded.
+ChildStatus delete_member(const ArchiveJob &job, ArchiveChange &change, const std::string &member);
+
 // Sets the archive comment from the site's comment file, then adds the
 // site's info file, stopping at the first that fails. Returns 0 when both
 // succeeded, 1 otherwise (reported). REQUIRES: change.begin() succeeded.

@@ -70,6 +70,8 @@ std::string shell_command(const ArchiverCall &call) {
         // byte for byte, so the two blanks before ">" stay.
         return q(ZIP_PATH) + " -jqq " + q(a) + " " + q(in_conf_dir(settings.nfo_name)) +
                "  > /dev/null 2>&1";
+    case ArchiverOp::DeleteMember:
+        return q(ZIP_PATH) + " -dqq " + q(a) + " " + q(call.file) + " > /dev/null 2>&1";
     }
     return {};
 }
@@ -87,6 +89,8 @@ DirectStart direct_start(const ArchiverCall &call) {
         return {{ZIP_PATH, "-zqq", a}, in_conf_dir("sitetag.asc"), {}};
     case ArchiverOp::AddInfo:
         return {{ZIP_PATH, "-jqq", a, in_conf_dir("velmo97.nfo")}, {}, {}};
+    case ArchiverOp::DeleteMember:
+        return {{ZIP_PATH, "-dqq", a, call.file}, {}, {}};
     }
     return {};
 }

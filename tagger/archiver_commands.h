@@ -14,10 +14,11 @@ enum class ArchiverOp {
     StoreDescription,   // zip -jqq ARCHIVE FILE
     SetComment,         // zip -zqq ARCHIVE, comment from the site's comment file
     AddInfo,            // zip -jqq ARCHIVE, the site's info file
+    DeleteMember,       // zip -dqq ARCHIVE FILE: the member FILE goes (siteop mode)
 };
 
 // One operation with its paths. `file` is the listing, description or file
-// to store; SetComment and AddInfo leave it empty.
+// to store, or the member to delete; SetComment and AddInfo leave it empty.
 struct ArchiverCall {
     ArchiverOp op;
     std::string archive;

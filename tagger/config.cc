@@ -17,6 +17,19 @@
 
 namespace {
 
+// Why the configuration file could not be read, 0 once it was.
+int unread_error = ENOENT;
+std::string conf_file;
+
+bool holds_keyword(std::string text) {
+    str_upper(text.data());
+    for (int k = 0; k < settings.keyword_count; ++k) {
+        if (text.find(settings.keywords[k]) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 void add_keyword(char *value, const char *conf_path) {
     if (char *blank = std::strchr(value, ' '))
         *blank = '\0';
@@ -68,12 +81,26 @@ int read_datafile() {
         errno = ENAMETOOLONG;
     else
         conf = velmo::open_file(path, "r");
+    conf_file = path;
     if (!conf) {
+        unread_error = errno;
         report_open_error("error!\n%s: Error opening '%s': %s\n", path);
         trace("LEAVING[1] read_datafile()\n");
         return 1;
     }
+    unread_error = 0;
     read_config_stream(conf.get(), path);
     trace("LEAVING read_datafile()\n");
     return 0;
+}
+
+std::string why_mark_unknown(bool has_description) {
+    if (unread_error != 0)
+        return "'" + conf_file + "' cannot be read (" + std::strerror(unread_error) +
+               "), and without its keywords no later run would know the archive as tagged";
+    if (holds_keyword("velmo97.nfo") || (has_description && holds_keyword(settings.diztagtext)))
+        return "";
+    return std::string("no keyword in '") + conf_file + "' occurs in " +
+           (has_description ? "the tag line or in " : "") +
+           "'velmo97.nfo', so every later run would tag it again";
 }

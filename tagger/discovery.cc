@@ -1,6 +1,7 @@
 #include "discovery.h"
 
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "temporary_file.h"
 #include "text.h"
@@ -32,6 +33,7 @@ int scan_listing(std::FILE *listing) {
         for (int k = 0; k < settings.keyword_count; ++k) {
             if (std::strstr(chunk, settings.keywords[k])) {
                 say("keyword '%s' found in '%s'\n", settings.keywords[k], chunk);
+                note_outcome(Outcome::AlreadyTagged);
                 return kListingRejected;
             }
         }

@@ -12,6 +12,7 @@
 #include "pipeline.h"
 #include "private_dirs.h"
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "stop_signals.h"
 #include "unique_fd.h"
@@ -107,7 +108,9 @@ void tag_archive(const char *arg) {
     struct stat st;
     const bool have_owner = job->open_directory() && fstatat(job->dir_fd(), job->name().c_str(),
                                                              &st, AT_SYMLINK_NOFOLLOW) == 0;
+    begin_archive();
     process_zipfile(*job);
+    end_archive();
     if (have_owner && job->result_fd() >= 0) {
         if (settings.show_commands)
             std::printf("chown %d.%d %s\n", static_cast<int>(st.st_uid),
@@ -166,6 +169,9 @@ int velmotag_main(int argc, char **argv) {
     ChangeJournal::end_of_run();
     remove_directory_locks();
     say("%s: %d files tagged\n", settings.progname, settings.files_tagged);
+    const Tally &tally = run_tally();
+    log_info("tagged %d, already tagged %d, given up %d, failed %d", tally.tagged,
+             tally.already_tagged, tally.given_up, tally.failed);
     if (settings.siteop)
         close_system_log();
     // A run told to stop ends as a program killed by that signal would,
@@ -173,5 +179,5 @@ int velmotag_main(int argc, char **argv) {
     std::fflush(stdout);
     if (stop_requested())
         end_by_stop_signal();
-    return 0;
+    return tally.given_up + tally.failed > 0 ? kExitNotAllTagged : 0;
 }

@@ -2,10 +2,12 @@
 
 #include "archive_change.h"
 #include "archiver.h"
+#include "config.h"
 #include "discovery.h"
 #include "fixed_paths.h"
 #include "listing_facts.h"
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "tagging.h"
 #include "temporary_file.h"
@@ -36,6 +38,14 @@ void process_zipfile(ArchiveJob &job) {
     if (found == kListingRejected) {
         trace("LEAVING[2] process_zipfile( %s )\n", archive);
         return;
+    }
+    if (settings.siteop) {
+        if (const std::string why = why_mark_unknown(found == kHasDescription); !why.empty()) {
+            note_outcome(Outcome::GivenUp);
+            report_failure("tagging", archive, why);
+            trace("LEAVING[9] process_zipfile( %s )\n", archive);
+            return;
+        }
     }
     // From here on the archive changes as a whole or not at all: going out
     // of scope before commit() puts it back.
@@ -71,5 +81,6 @@ void process_zipfile(ArchiveJob &job) {
     if (!settings.siteop)
         std::printf("done\n");
     ++settings.files_tagged;
+    note_outcome(Outcome::Tagged);
     trace("LEAVING process_zipfile( %s )\n", archive);
 }

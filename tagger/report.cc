@@ -104,6 +104,13 @@ void log_error(const char *fmt, ...) {
     va_end(ap);
 }
 
+void log_info(const char *fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    log_at(LOG_INFO, fmt, ap);
+    va_end(ap);
+}
+
 void log_notice(const char *fmt, ...) {
     va_list ap;
     va_start(ap, fmt);

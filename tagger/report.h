@@ -20,6 +20,9 @@ void log_error(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 // an operator wants to find in the log (an interrupted change ended).
 void log_notice(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 
+// The same at LOG_INFO: the summary of a run.
+void log_info(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
+
 // Prints a trace line on standard output when `debug` is set.
 void trace(const char *fmt, ...) VELMOTAG_PRINTF(1, 2);
 

@@ -5,6 +5,7 @@
 #include "fixed_paths.h"
 #include "private_dirs.h"
 #include "report.h"
+#include "run_tally.h"
 #include "settings.h"
 #include "temporary_file.h"
 #include "text.h"
@@ -21,6 +22,9 @@ namespace {
 
 constexpr int kMaxIndent = 20;
 
+// zip's exit status when it finds nothing to do.
+constexpr int kZipNothingToDo = 12;
+
 bool is_line_end(char c) {
     return c == '\r' || c == '\n';
 }
@@ -35,6 +39,7 @@ void search_keywords(const char *chunk, bool *hit) {
         if (std::strstr(upper, settings.keywords[k])) {
             if (!*hit)
                 say("keyword '%s' found\n", settings.keywords[k]);
+            note_outcome(Outcome::AlreadyTagged);
             *hit = true;
         }
     }
@@ -262,6 +267,19 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
         report_step_failure("storing the description in", archive, Archiver::Zip, status);
         trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description_path);
         return 1;
+    }
+    // Siteop mode stores FILE_ID.DIZ whatever the member's spelling: the old
+    // spelling goes, or the archive would hold an untagged description
+    // beside the tagged one. zip has nothing to do (12) when no member of
+    // the archive's top is so named.
+    if (std::strcmp(member, settings.diz_name) != 0) {
+        const ChildStatus deleted = delete_member(job, change, settings.diz_name);
+        if (!deleted.succeeded() && deleted.exit_code != kZipNothingToDo) {
+            report_step_failure("removing the old description from", archive, Archiver::Zip,
+                                deleted);
+            trace("LEAVING[5] copy_and_tag( %s, %s )\n", archive, description_path);
+            return 1;
+        }
     }
     trace("LEAVING copy_and_tag( %s, %s )\n", archive, description_path);
     return 0;

@@ -32,8 +32,8 @@ installed_files=(
     share/man/man8/velmo-setup-site.8 share/man/man3/dral_open.3 share/man/man3/next_id.3
     "$libdir/pkgconfig/draldb.pc"
     "$libdir/cmake/draldb/draldbConfig.cmake" "$libdir/cmake/draldb/draldbConfigVersion.cmake"
-    share/doc/velmo/copyright share/doc/velmo/examples/velmotag-uploads.service
-    share/doc/velmo/examples/velmotag-uploads.timer
+    share/doc/velmo/copyright lib/systemd/system/velmotag-uploads.service
+    lib/systemd/system/velmotag-uploads.timer
 )
 for file in "${installed_files[@]}"; do
     [[ -f $prefix/$file ]] || fail "not installed: $file"

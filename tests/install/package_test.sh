@@ -49,8 +49,7 @@ expected=(
     lib/cmake/draldb/draldbConfig.cmake lib/cmake/draldb/draldbConfigVersion.cmake
     lib/cmake/draldb/draldbTargets.cmake lib/cmake/draldb/draldbTargets-release.cmake
     share/doc/velmo/copyright share/doc/velmo/changelog.gz
-    share/doc/velmo/examples/velmotag-uploads.service
-    share/doc/velmo/examples/velmotag-uploads.timer
+    lib/systemd/system/velmotag-uploads.service lib/systemd/system/velmotag-uploads.timer
 )
 for page in "$source"/docs/man/*.[1-9] "$build"/man-links/man3/*.3; do
     section=${page##*.}
@@ -60,6 +59,11 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sort)
 want=$(printf './usr/%s\n' "${expected[@]}" | sort)
 [[ $files == "$want" ]] || fail "the package's files differ (< packed, > expected):"$'\n'"$(
     diff <(echo "$files") <(echo "$want"))"
+
+# draldb.pc with plain paths under /usr.
+pc=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/pkgconfig/draldb.pc)
+grep -qx 'prefix=/usr' <<<"$pc" && ! grep -q pcfiledir <<<"$pc" ||
+    fail "draldb.pc in the package does not give plain /usr paths:"$'\n'"$pc"
 
 # velmotag's state directory, root's and writable by root alone.
 dpkg-deb -c "$deb" | grep -qE '^drwxr-xr-x root/root .* \./var/lib/velmotag/$' ||

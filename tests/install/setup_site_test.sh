@@ -116,9 +116,31 @@ grep -q "no Info-ZIP zip found on PATH" <<<"$out" || fail "missing zip not told:
 [[ -f $work/nozip/usr/.velmo/velmotag/velmotag.conf ]] || fail "configuration not written"
 [[ ! -e $work/nozip/usr/.velmo/unzip && ! -L $work/nozip/usr/.velmo/unzip ]] || fail "unzip link"
 
+# --- --check: a fresh site is ready; each kind of mistake is named ---
+out=$("$setup" --root "$root" --check) || fail "--check of a fresh site: $out"
+[[ $out == *"the site at $root is ready" ]] || fail "--check of a fresh site printed: $out"
+broken=$work/broken
+"$setup" --root "$broken" >/dev/null
+bconf=$broken/usr/.velmo/velmotag
+printf 'keywrd ZORV97\n' >>"$bconf/velmotag.conf"
+sed -i 's/^keyword VELMO97$//' "$bconf/velmotag.conf"
+chmod 600 "$bconf/zorv97.nfo"
+rm "$broken/usr/.velmo/zip" && ln -s /nowhere "$broken/usr/.velmo/zip"
+chmod 777 "$broken/var/lib/velmotag"
+status=0
+out=$("$setup" --root "$broken" --check) || status=$?
+((status == 1)) || fail "--check of a broken site: status $status"
+line=$(grep -c '' "$bconf/velmotag.conf")
+expect_line "$out" "${setup##*/}: $bconf/velmotag.conf:$line: unknown key 'keywrd', and the line is ignored (velmotag knows keyword, tagline, nfo and comment)"
+grep -qF "no keyword occurs in 'velmo97.nfo'" <<<"$out" || fail "keywords not checked: $out"
+grep -qF "$bconf/zorv97.nfo is not readable by everyone" <<<"$out" || fail "modes not checked: $out"
+grep -qF "$broken/usr/.velmo/zip leads nowhere" <<<"$out" || fail "links not checked: $out"
+grep -qF "$broken/var/lib/velmotag is not user" <<<"$out" || fail "state not checked: $out"
+expect_line "$out" "${setup##*/}: 5 problem(s) found in the site at $broken"
+
 # --- the usage text names the program as it was called ---
 usage=$("$setup" --help)
-[[ $usage == "Usage: ${setup##*/} [--root DIR] "* ]] || fail "usage text: $usage"
+[[ $usage == "Usage: ${setup##*/} [--check] [--root DIR] "* ]] || fail "usage text: $usage"
 
 # --- bad command lines, and the real paths for a user who is not root ---
 status=0

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # systemd_units_test.sh EXAMPLES_DIR WORK
 #
-# The example service and timer pass systemd-analyze verify without a
-# message, and the service's command, pointed at a scratch upload area,
-# hands velmotag -s exactly the finished ZIP archives there. Exits 77
-# (skipped) where systemd-analyze is not installed.
+# The service's command, pointed at a scratch upload area, hands velmotag
+# -s exactly the finished ZIP archives there, x.zip and X.ZIP alike; and,
+# where systemd-analyze is installed, the example service and timer pass
+# its verify without a message.
 set -euo pipefail
 
 examples=$1 work=$2
@@ -16,12 +16,6 @@ fail() {
     exit 1
 }
 
-command -v systemd-analyze >/dev/null || {
-    echo "systemd-analyze is not installed: skipped"
-    exit 77
-}
-out=$(systemd-analyze verify --man=no "$service" "$timer" 2>&1) || fail "verify: $out"
-[[ -z $out ]] || fail "verify printed: $out"
 grep -qx 'OnCalendar=\*:0/10' "$timer" || fail "the timer does not fire every ten minutes"
 
 # The service's command line as systemd splits it: /bin/sh -c SCRIPT.
@@ -36,13 +30,21 @@ script=${3//\/srv\/uploads/$work/uploads}
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s"\n' "$work/calls" >"$work/bin/velmotag"
 chmod +x "$work/bin/velmotag"
 touch -d '-10 minutes' "$work/uploads/old.zip" "$work/uploads/sub/old two.zip" \
-    "$work/uploads/notes.txt"
+    "$work/uploads/SHOUT.ZIP" "$work/uploads/notes.txt"
 touch "$work/uploads/new.zip"
 mkdir "$work/uploads/dir.zip" && touch -d '-10 minutes' "$work/uploads/dir.zip"
 PATH=$work/bin:$PATH /bin/sh -c "$script" || fail "the service's command failed"
-expected=$(printf '%s\n' -s "$work/uploads/old.zip" "$work/uploads/sub/old two.zip")
+expected=$(printf '%s\n' -s "$work/uploads/old.zip" "$work/uploads/sub/old two.zip" \
+    "$work/uploads/SHOUT.ZIP")
 [[ $(head -n 1 "$work/calls") == -s && $(sort "$work/calls") == "$(sort <<<"$expected")" ]] ||
     fail "velmotag was given:"$'\n'"$(cat "$work/calls")"
 
 rm -rf "$work"
-echo "systemd units: verified; the service tags the finished uploads"
+if command -v systemd-analyze >/dev/null; then
+    out=$(systemd-analyze verify --man=no "$service" "$timer" 2>&1) || fail "verify: $out"
+    [[ -z $out ]] || fail "verify printed: $out"
+    echo "systemd units: verified; the service tags the finished uploads"
+else
+    echo "systemd units: the service tags the finished uploads (systemd-analyze is not" \
+        "installed: the units were not verified)"
+fi

@@ -283,7 +283,9 @@ TEST_P(EveryMode, TagsTheArchiveSetAndPrintsExactly) {
             args.push_back(a);
         return args;
     }());
-    EXPECT_EQ(run.status, 0);
+    // The set holds archives that cannot be tagged: not every archive named
+    // was tagged or found tagged.
+    EXPECT_EQ(run.status, kNotAllTagged);
     EXPECT_EQ(mask_temp_names(run.out), expected_output(mode));
     EXPECT_EQ(run.err, "");
 
@@ -294,12 +296,12 @@ TEST_P(EveryMode, TagsTheArchiveSetAndPrintsExactly) {
     EXPECT_EQ(zip_member(path("up.zip"), "readme.txt"), kReadme);
     expect_site_files("up.zip", siteop);
 
-    // siteop always writes FILE_ID.DIZ; the other modes keep the listing's
-    // spelling, so the lower-case member is replaced.
+    // siteop always writes FILE_ID.DIZ, and takes the lower-case member
+    // out; the other modes keep the listing's spelling, so the lower-case
+    // member is replaced. Either way one description is left.
     if (siteop) {
         EXPECT_EQ(zip_names(path("low.zip")),
-                  (std::vector<std::string>{"FILE_ID.DIZ", "file_id.diz", "readme.txt", nfo}));
-        EXPECT_EQ(zip_member(path("low.zip"), "file_id.diz"), kLowDiz);
+                  (std::vector<std::string>{"FILE_ID.DIZ", "readme.txt", nfo}));
         EXPECT_EQ(zip_member(path("low.zip"), "FILE_ID.DIZ"), tagged(kLowKept));
     } else {
         EXPECT_EQ(zip_names(path("low.zip")),
@@ -309,8 +311,15 @@ TEST_P(EveryMode, TagsTheArchiveSetAndPrintsExactly) {
     }
     expect_site_files("low.zip", siteop);
 
-    EXPECT_EQ(zip_names(path("nodiz.zip")), (std::vector<std::string>{"readme.txt", nfo}));
-    expect_site_files("nodiz.zip", siteop);
+    // Unattended, an archive without a description is not tagged while no
+    // keyword would know it as tagged: the one configured, ZORV97, is not in
+    // velmo97.nfo, the only mark siteop mode adds to it.
+    if (siteop) {
+        expect_unchanged("nodiz.zip");
+    } else {
+        EXPECT_EQ(zip_names(path("nodiz.zip")), (std::vector<std::string>{"readme.txt", nfo}));
+        expect_site_files("nodiz.zip", siteop);
+    }
 
     // Given up: nothing written into the archive; an archive without
     // members is no archive to tag.

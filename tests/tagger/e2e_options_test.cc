@@ -145,14 +145,14 @@ TEST_F(Options, ArchiveArgumentsAreResolvedOrUsedAsGiven) {
     in_upload.cwd = upload_dir();
     // Default mode (no option at all) is verbose.
     RunResult run = run_tagger({"a.zip", "missing.zip"}, in_upload);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, kNotAllTagged);
     EXPECT_EQ(run.out, upload("a.zip") + ": (FILE_ID.DIZ) done\nmissing.zip: file not found\n"
                                          "velmotag: 1 files tagged\n");
     expect_shell_mode_tagged(upload("a.zip"));
 
     // An archive that cannot be resolved or stat'ed gets no ownership step.
     RunResult commands = run_tagger({"-c", "missing.zip"}, in_upload);
-    EXPECT_EQ(commands.status, 0);
+    EXPECT_EQ(commands.status, kNotAllTagged);
     EXPECT_EQ(commands.out, "velmotag: commandlines:\n");
 }
 

@@ -233,7 +233,7 @@ TEST_F(Results, MissingTemporaryDirectoryGivesTheArchiveUp) {
     const std::string before = read_file(a);
     fs::remove_all(kTmpDir);
     RunResult run = run_tagger({"-d", a});
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, kNotAllTagged);
     EXPECT_EQ(run.out, "velmotag: debug mode on\nBEGIN read_datafile()\nLEAVING read_datafile()\n"
                        "BEGIN process_zipfile( " +
                            a + " )\n" + a + ": error!\nvelmotag: creating '" + kTmpDir +

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -111,6 +112,24 @@ HeldLock::~HeldLock() {
 
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options) {
     return run_program(kTagger, args, options);
+}
+
+RunResult run_tagger_logged(const std::vector<std::string> &args, std::vector<std::string> *log,
+                            RunOptions options) {
+    const velmo::test::TempDir scratch = scratch_dir();
+    const std::string file = scratch.path("syslog");
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    options.env.push_back("LD_PRELOAD=" + std::string(E2E_SYSLOG_CAPTURE));
+    options.env.push_back("VELMO_SYSLOG_FILE=" + file);
+    // A sanitized tagger must let the capture come before its runtime.
+    options.env.push_back("ASAN_OPTIONS=" + std::string(asan ? asan : "") +
+                          ":verify_asan_link_order=0");
+    RunResult result = run_tagger(args, options);
+    log->clear();
+    std::istringstream lines(read_file(file));
+    for (std::string line; std::getline(lines, line);)
+        log->push_back(line);
+    return result;
 }
 
 void make_zip(const std::string &archive, const std::vector<Member> &members) {

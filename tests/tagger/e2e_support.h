@@ -28,6 +28,10 @@ using velmo::test::RunOptions;
 using velmo::test::RunResult;
 using velmo::test::write_file;
 
+// The tagger's exit status when an archive named was neither tagged nor
+// found tagged already.
+constexpr int kNotAllTagged = 2;
+
 // The fixed paths compiled into the sandboxed tagger.
 extern const std::string kTagger;   // the binary itself
 extern const std::string kConfDir;  // velmotag.conf and the site files
@@ -81,6 +85,11 @@ class HeldLock {
 
 // Runs the sandboxed tagger.
 RunResult run_tagger(const std::vector<std::string> &args, const RunOptions &options = {});
+
+// Runs it with its system log captured: each message, as "PRIORITY
+// MESSAGE" (LOG_ERR is 3, LOG_NOTICE 5, LOG_INFO 6), in *log.
+RunResult run_tagger_logged(const std::vector<std::string> &args, std::vector<std::string> *log,
+                            RunOptions options = {});
 
 // The build tree's test area, where tests make directories of their own.
 extern const std::string kTestTmpRoot;

@@ -284,7 +284,7 @@ TEST_P(OddUploads, AreTaggedOrGivenUpCleanly) {
         count += c.stored_diz.empty() ? 0 : 1;
     }
     RunResult result = run(args);
-    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.status, kNotAllTagged);
     EXPECT_EQ(result.out, siteop ? "" : verbose_run(lines, count));
     EXPECT_EQ(result.err, "");
 
