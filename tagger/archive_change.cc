@@ -186,8 +186,8 @@ bool ArchiveChange::begin() {
         return true;
     const bool siteop = settings.siteop != 0;
     if (!usable_by_archivers(CONF_DIR, S_IXUSR, "search") ||
-        !check_site_file(siteop ? "sitetag.asc" : settings.comment_name) ||
-        !check_site_file(siteop ? "velmo97.nfo" : settings.nfo_name))
+        !check_site_file(siteop ? kSiteopCommentFile : settings.comment_name) ||
+        !check_site_file(siteop ? kSiteopInfoFile : settings.nfo_name))
         return false;
     if (access(ZIP_PATH, X_OK) != 0) {
         fail("tagging", "cannot run '" + std::string(ZIP_PATH) + "': " + why_errno());

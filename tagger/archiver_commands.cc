@@ -29,11 +29,11 @@ std::string q(std::string_view path) {
     return shell_quote(path);
 }
 
+} // namespace
+
 std::string in_conf_dir(const char *name) {
     return std::string(CONF_DIR) + "/" + name;
 }
-
-} // namespace
 
 std::string shell_quote(std::string_view path) {
     bool plain = !path.empty();
@@ -86,9 +86,9 @@ DirectStart direct_start(const ArchiverCall &call) {
     case ArchiverOp::StoreDescription:
         return {{ZIP_PATH, "-jqq", a, call.file}, {}, {}};
     case ArchiverOp::SetComment:
-        return {{ZIP_PATH, "-zqq", a}, in_conf_dir("sitetag.asc"), {}};
+        return {{ZIP_PATH, "-zqq", a}, in_conf_dir(kSiteopCommentFile), {}};
     case ArchiverOp::AddInfo:
-        return {{ZIP_PATH, "-jqq", a, in_conf_dir("velmo97.nfo")}, {}, {}};
+        return {{ZIP_PATH, "-jqq", a, in_conf_dir(kSiteopInfoFile)}, {}, {}};
     case ArchiverOp::DeleteMember:
         return {{ZIP_PATH, "-dqq", a, call.file}, {}, {}};
     }

@@ -45,9 +45,17 @@ std::string shell_quote(std::string_view path);
 // that site scripts compare.
 std::string shell_command(const ArchiverCall &call);
 
+// The site files that siteop mode always uses, in CONF_DIR, whatever the
+// configuration names.
+inline constexpr char kSiteopCommentFile[] = "sitetag.asc";
+inline constexpr char kSiteopInfoFile[] = "velmo97.nfo";
+
+// CONF_DIR/`name`.
+std::string in_conf_dir(const char *name);
+
 // The argument vector and redirections for a call in siteop mode, which
-// always uses the comment file "sitetag.asc" and the info file
-// "velmo97.nfo" in CONF_DIR.
+// always uses the comment file kSiteopCommentFile and the info file
+// kSiteopInfoFile in CONF_DIR.
 DirectStart direct_start(const ArchiverCall &call);
 
 // The two ways an archiver misreads an archive's name.

@@ -5,6 +5,7 @@
 // line is indented or uses a tab between key and value.
 #include "config.h"
 
+#include "archiver_commands.h"
 #include "file_ptr.h"
 #include "fixed_paths.h"
 #include "report.h"
@@ -20,15 +21,6 @@ namespace {
 // Why the configuration file could not be read, 0 once it was.
 int unread_error = ENOENT;
 std::string conf_file;
-
-bool holds_keyword(std::string text) {
-    str_upper(text.data());
-    for (int k = 0; k < settings.keyword_count; ++k) {
-        if (text.find(settings.keywords[k]) != std::string::npos)
-            return true;
-    }
-    return false;
-}
 
 void add_keyword(char *value, const char *conf_path) {
     if (char *blank = std::strchr(value, ' '))
@@ -94,11 +86,20 @@ int read_datafile() {
     return 0;
 }
 
+bool holds_keyword(std::string text) {
+    str_upper(text.data());
+    for (int k = 0; k < settings.keyword_count; ++k) {
+        if (text.find(settings.keywords[k]) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 std::string why_mark_unknown(bool has_description) {
     if (unread_error != 0)
         return "'" + conf_file + "' cannot be read (" + std::strerror(unread_error) +
                "), and without its keywords no later run would know the archive as tagged";
-    if (holds_keyword("velmo97.nfo") || (has_description && holds_keyword(settings.diztagtext)))
+    if (holds_keyword(kSiteopInfoFile) || (has_description && holds_keyword(settings.diztagtext)))
         return "";
     return std::string("no keyword in '") + conf_file + "' occurs in " +
            (has_description ? "the tag line or in " : "") +

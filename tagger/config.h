@@ -11,6 +11,9 @@
 // setting then keeps its value).
 int read_datafile();
 
+// True when a keyword occurs in `text`, in any letter case.
+bool holds_keyword(std::string text);
+
 // In siteop mode nothing is tagged that a later run would not know as
 // tagged, lest marks pile up pass after pass: why an archive (with a
 // description or without) must not be changed, or "" when it may. The

@@ -9,6 +9,7 @@
 #include "change_recovery.h"
 #include "config.h"
 #include "fixed_paths.h"
+#include "known_marks.h"
 #include "pipeline.h"
 #include "private_dirs.h"
 #include "report.h"
@@ -99,7 +100,14 @@ void clear_temporary_directory() {
 // The ownership step acts on the file that the change produced and
 // checked, through its descriptor, and only when the archive was tagged:
 // whatever else stands at the name then is never handed to anyone.
+// An archive known to carry the mark (known_marks.h) is passed over.
 void tag_archive(const char *arg) {
+    begin_archive();
+    if (known_to_carry_mark(arg)) {
+        note_outcome(Outcome::AlreadyTagged);
+        end_archive();
+        return;
+    }
     ResolvedPath resolved;
     auto job = resolve_archive_path(arg, &resolved)
                    ? std::make_unique<ArchiveJob>(resolved.path, resolved.link_owners)
@@ -108,7 +116,6 @@ void tag_archive(const char *arg) {
     struct stat st;
     const bool have_owner = job->open_directory() && fstatat(job->dir_fd(), job->name().c_str(),
                                                              &st, AT_SYMLINK_NOFOLLOW) == 0;
-    begin_archive();
     process_zipfile(*job);
     end_archive();
     if (have_owner && job->result_fd() >= 0) {
@@ -119,6 +126,7 @@ void tag_archive(const char *arg) {
             // Not being root, the tagger cannot give files away; nothing to tell.
         }
     }
+    remember_mark(*job, archive_outcome());
 }
 
 } // namespace

@@ -10,8 +10,11 @@
 #include <string>
 #include <string_view>
 
-inline std::uint64_t fnv1a64(std::string_view bytes) {
-    std::uint64_t hash = 14695981039346656037ULL;
+inline constexpr std::uint64_t kFnv1a64Start = 14695981039346656037ULL;
+
+// The hash of `bytes`; given the hash of bytes before them as `hash`, the
+// hash of the two together.
+inline std::uint64_t fnv1a64(std::string_view bytes, std::uint64_t hash = kFnv1a64Start) {
     for (unsigned char c : bytes) {
         hash ^= c;
         hash *= 1099511628211ULL;

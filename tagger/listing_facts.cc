@@ -124,6 +124,7 @@ bool read_zip_directory(int fd, ZipDirectory *directory) {
             continue;
         *count = little_endian(record + 10, 2);
         directory->bytes = little_endian(record + 12, 4);
+        directory->end_at = static_cast<unsigned long long>(size - tail + at);
         if (*count != 0xFFFF && directory->bytes != 0xFFFFFFFF)
             return true;
         // ZIP64: a locator just before the record points at the ZIP64 end
@@ -138,9 +139,37 @@ bool read_zip_directory(int fd, ZipDirectory *directory) {
             return false;
         *count = little_endian(zip64 + 32, 8);
         directory->bytes = little_endian(zip64 + 40, 8);
+        directory->end_at = static_cast<unsigned long long>(zip64_at);
         return true;
     }
     return false;
+}
+
+bool read_member_names(int fd, std::vector<std::string> *names, unsigned long long max_bytes) {
+    ZipDirectory directory;
+    if (!read_zip_directory(fd, &directory) || directory.bytes > max_bytes ||
+        directory.bytes > directory.end_at)
+        return false;
+    // Measured back from its end record, as unzip finds the directory of
+    // an archive with bytes before it.
+    std::string bytes(static_cast<std::size_t>(directory.bytes), '\0');
+    unsigned char *data = reinterpret_cast<unsigned char *>(bytes.data());
+    if (!read_at(fd, data, bytes.size(),
+                 static_cast<long long>(directory.end_at - directory.bytes)))
+        return false;
+    constexpr std::size_t kEntryHead = 46;
+    names->clear();
+    std::size_t at = 0;
+    while (at + kEntryHead <= bytes.size() && little_endian(data + at, 4) == 0x02014b50) {
+        const std::size_t name_length = little_endian(data + at + 28, 2);
+        const std::size_t rest =
+            name_length + little_endian(data + at + 30, 2) + little_endian(data + at + 32, 2);
+        if (rest > bytes.size() - at - kEntryHead)
+            return false;
+        names->emplace_back(bytes, at + kEntryHead, name_length);
+        at += kEntryHead + rest;
+    }
+    return at == bytes.size() && names->size() == directory.members;
 }
 
 ListingFacts read_listing_facts(std::string_view listing, int fd) {

@@ -6,7 +6,9 @@
 #ifndef VELMO_TAGGER_LISTING_FACTS_H
 #define VELMO_TAGGER_LISTING_FACTS_H
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 struct ListingFacts {
     long long lines = 0;             // one per member
@@ -26,10 +28,12 @@ ListingFacts read_listing_facts(std::string_view listing, int fd);
 
 // What a ZIP archive's end-of-central-directory record (or the ZIP64 one
 // it points to) says: how many members it holds, which is the number of
-// lines a whole listing has, and how many bytes their entries take.
+// lines a whole listing has, how many bytes their entries take, and where
+// in the file that record (which follows the entries) begins.
 struct ZipDirectory {
     unsigned long long members = 0;
     unsigned long long bytes = 0;
+    unsigned long long end_at = 0;
 };
 
 // Reads the record from the archive in `fd`. Returns false when it cannot
@@ -40,5 +44,11 @@ bool read_zip_directory(int fd, ZipDirectory *directory);
 // a line per member, its name (from the directory's bytes) at most spelt
 // out four times over in escapes, and its numbers.
 long long listing_limit(const ZipDirectory &directory);
+
+// The names of the members of the archive in `fd`, as its central
+// directory holds them, read through `fd` alone. Returns false when the
+// directory is not whole where its end record puts it, or names another
+// number of members, or is larger than `max_bytes`.
+bool read_member_names(int fd, std::vector<std::string> *names, unsigned long long max_bytes);
 
 #endif

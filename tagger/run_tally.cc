@@ -32,6 +32,10 @@ void end_archive() {
     }
 }
 
+Outcome archive_outcome() {
+    return current;
+}
+
 const Tally &run_tally() {
     return tally;
 }

@@ -20,6 +20,8 @@ struct Tally {
 void begin_archive();
 void note_outcome(Outcome outcome);
 void end_archive();
+// The outcome of the archive in hand so far.
+Outcome archive_outcome();
 
 const Tally &run_tally();
 

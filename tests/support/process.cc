@@ -30,10 +30,16 @@ bool is_unset(const char *entry, const std::vector<std::string> &names) {
     });
 }
 
+// The test's environment, less `unset_env` and the variables that `env`
+// sets, which the child must see with the test's value, not the first
+// of two.
 std::vector<std::string> child_environment(const RunOptions &options) {
+    std::vector<std::string> replaced = options.unset_env;
+    for (const std::string &entry : options.env)
+        replaced.push_back(entry.substr(0, entry.find('=')));
     std::vector<std::string> env;
     for (char **e = environ; *e; ++e) {
-        if (!is_unset(*e, options.unset_env))
+        if (!is_unset(*e, replaced))
             env.emplace_back(*e);
     }
     env.insert(env.end(), options.env.begin(), options.env.end());

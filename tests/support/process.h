@@ -12,7 +12,7 @@ namespace velmo::test {
 
 struct RunOptions {
     std::string cwd;              // empty: the test's own
-    std::vector<std::string> env; // NAME=value entries added to the child's environment
+    std::vector<std::string> env; // NAME=value entries, in place of the test's own NAME
     // Variables of the test's own environment that the child never gets:
     // by default the ones that change what zip and unzip do. `env` may set
     // them again on purpose.

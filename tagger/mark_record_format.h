@@ -1,0 +1,76 @@
+// The bytes of the mark record (mark_record.h): which archives were seen
+// carrying the site's mark, as what file. The record is a hash table of
+// fixed-size pages, so that a run looks an archive up with one read of one
+// page, whatever the number of archives:
+//
+// - page 0, the head: a magic line (which names the format, and with it
+//   the page size), the number of entry pages (a power of two), the fingerprint of everything that
+//   decides "tagged" (the site's configuration and files, the tagger's version), and a checksum of
+//   these;
+// - pages 1 to N: the entries of the archives whose device and inode hash
+//   to that page, one after another, then zeros. An entry holds the file's
+//   device, inode, size, modification and change times, when it was seen
+//   carrying the mark, and its path, then a checksum seeded with the
+//   fingerprint: a torn, foreign or stale entry never passes for one.
+//
+// Numbers are little-endian. Nothing here trusts the bytes it reads.
+#ifndef VELMO_TAGGER_MARK_RECORD_FORMAT_H
+#define VELMO_TAGGER_MARK_RECORD_FORMAT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mark_record {
+
+inline constexpr std::size_t kPageSize = 4096;
+// A page's entries, whose paths are at most this long, fit many to a page.
+inline constexpr std::size_t kMaxPath = 1024;
+inline constexpr std::uint32_t kMaxPages = 1U << 22;
+
+struct Head {
+    std::uint32_t pages = 0; // entry pages, a power of two
+    std::uint64_t fingerprint = 0;
+};
+
+// The file of an archive as it was seen carrying the mark. Times are
+// nanoseconds since the epoch.
+struct Entry {
+    std::uint64_t dev = 0;
+    std::uint64_t ino = 0;
+    std::uint64_t size = 0;
+    std::int64_t mtime = 0;
+    std::int64_t ctime = 0;
+    std::int64_t seen = 0;
+    std::string path;
+};
+
+// The head page, kPageSize bytes.
+std::string encode_head(const Head &head);
+// False when `page` is not a head this format writes.
+bool decode_head(std::string_view page, Head *head);
+
+// The entry page of the file with device `dev` and inode `ino`, 0 to
+// pages - 1. REQUIRES: pages is a power of two.
+std::uint32_t page_of(std::uint64_t dev, std::uint64_t ino, std::uint32_t pages);
+
+// Appends the encoding of `entry` to `page`, the entries of one page so
+// far. Returns false, and leaves `page` as it was, when the entry would
+// not fit in kPageSize bytes or its path is longer than kMaxPath.
+bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerprint);
+
+// The entry of the file `dev`:`ino` in `page`, when the page holds one
+// whose checksum is right.
+bool find_entry(std::string_view page, std::uint64_t fingerprint, std::uint64_t dev,
+                std::uint64_t ino, Entry *found);
+
+// Every entry of `page`. Returns false when some bytes of the page are not
+// an entry with a right checksum (the entries before them are still
+// given): the page is damaged, or was torn by a write while it was read.
+bool read_entries(std::string_view page, std::uint64_t fingerprint, std::vector<Entry> *entries);
+
+} // namespace mark_record
+
+#endif
