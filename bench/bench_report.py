@@ -3,13 +3,13 @@
 
     python3 bench/bench_report.py RESULTS_DIR
 
-Reads the hyperfine exports (tag-*-rN.json, overlap-*-rN.json, build-rN.json,
-list-rN.json), the
+Reads the hyperfine exports (tag-*-rN.json, overlap-*-rN.json, pass-rN.json,
+build-rN.json, list-rN.json), the cron passes (pass.dat, recorded.txt), the
 CPU shares (cpu-*.txt) and Google Benchmark's draldb.json from
 RESULTS_DIR; prints the table in Markdown and writes it to table.md, and
 writes per_archive.dat (archive bytes, then milliseconds per archive for
-velmotag -s, velmotag -q, the sh loop, system(), posix_spawn and vfork) for the
-plot.
+velmotag -s, velmotag -q, the sh loop, system(), posix_spawn and vfork) and
+pass_plot.dat for the plots.
 Every ratio divides a median by the median of a peer timed in the same run.
 """
 
@@ -169,6 +169,57 @@ def add_lookup_rows(table, results):
               ns["best"], ns[last_literal], "ns/entry")
 
 
+def add_pass_rows(table, results):
+    """The cron pass over tagged archives and 10 new ones, and the record
+    of a million archives."""
+    s = medians(results, "pass")
+    if not s:
+        return
+    count = int((results / "pass.count").read_text())
+    work = f"pass over {count:,} tagged archives + 10 new, whole run"
+    with_record = s["velmotag -s pass, with the record"] * 1000
+    stat_only = s["find -cnewer (stat only)"] * 1000
+    new_alone = s["velmotag -s, the 10 new alone"] * 1000
+    table.add(work, "velmotag -s, with the record", "3 x find -cnewer + the 10 new alone",
+              with_record, 3 * stat_only + new_alone, "ms", 1.00)
+    table.add(work, "velmotag -s, with the record", "velmotag -s, record off", with_record,
+              s["velmotag -s pass, record off"] * 1000, "ms", 0.01)
+    table.add(work, "velmotag -s, with the record", "find -cnewer (stat only)", with_record,
+              stat_only, "ms")
+    table.add(work, "velmotag -s, the 10 new alone", "find -cnewer (stat only)", new_alone,
+              stat_only, "ms")
+    lines = (results / "recorded.txt").read_text().split("\n")
+    recorded = {line.split()[0]: line.split()[1:] for line in lines if line.strip()}
+    entries = int(recorded["entries"][0]) if "entries" in recorded else 0
+    work = f"record of {entries:,} archives"
+    peak_kib = max(float(recorded[k][2]) for k in ("hook", "pass"))
+    table.add(work, "velmotag -s, largest resident set", "64 MiB", peak_kib / 1024, 64.0, "MiB",
+              1.0)
+    with open(results / "hook.json") as f:
+        hook_ms = statistics.median(json.load(f)["results"][0]["times"]) * 1000
+    table.add(work + ", hook run over one", "velmotag -s", "find -cnewer over all", hook_ms,
+              float(recorded["find"][0]) * 1000, "ms")
+    table.add(work + ", pass over all", "velmotag -s", "find -cnewer (stat only)",
+              float(recorded["pass"][0]), float(recorded["find"][0]), "s")
+
+
+def write_pass_plot(results):
+    """pass_plot.dat: archives, then seconds without the record (the first
+    pass), with it, and for find -cnewer (medians)."""
+    source = results / "pass.dat"
+    if not source.exists():
+        return
+    with open(results / "pass_plot.dat", "w") as f:
+        f.write('# archives "without record" "with record" "find -cnewer"\n')
+        for line in source.read_text().splitlines():
+            left, right = line.split("/")
+            count, without, *with_record = left.split()
+            peer = [float(x) for x in right.split()]
+            f.write(f"{count} {float(without):.4f} "
+                    f"{statistics.median(map(float, with_record)):.4f} "
+                    f"{statistics.median(peer):.4f}\n")
+
+
 def main():
     results = Path(sys.argv[1])
     table = Table()
@@ -178,6 +229,7 @@ def main():
     if reflink_sets:
         add_tagger_rows(table, reflink_sets, " on XFS (reflink)", 1.05)
     add_overlap_rows(table, results, sets)
+    add_pass_rows(table, results)
     add_cpu_rows(table, results, [sets[0], sets[-1]])
     add_store_rows(table, results)
     add_lookup_rows(table, results)
@@ -189,6 +241,7 @@ def main():
         f.write("# bytes " + " ".join(f'"{c}"' for c in TAG_COMMANDS) + "\n")
         for _, _, size, ms in sets:
             f.write(f"{size} " + " ".join(f"{ms[c]:.4f}" for c in TAG_COMMANDS) + "\n")
+    write_pass_plot(results)
     if table.goals_missed:
         print(f"{table.goals_missed} goal(s) missed", file=sys.stderr)
 

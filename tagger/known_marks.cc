@@ -84,8 +84,8 @@ void add_site_file(std::string *facts, const char *name) {
     add_part(facts, contents);
 }
 
-// Everything that decides whether a run takes an archive for tagged, and
-// what it adds to one.
+} // namespace
+
 std::uint64_t mark_fingerprint() {
     std::string facts;
     add_part(&facts, "velmotag " VELMOTAG_VERSION);
@@ -98,6 +98,8 @@ std::uint64_t mark_fingerprint() {
     add_site_file(&facts, kSiteopInfoFile);
     return fnv1a64(facts);
 }
+
+namespace {
 
 MarkRecord *mark_record_of_run() {
     static bool tried = false;

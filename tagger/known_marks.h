@@ -28,9 +28,16 @@
 #include "archive_job.h"
 #include "run_tally.h"
 
+#include <cstdint>
+
 // True, in siteop mode, when the record knows the file that `arg` names,
 // as it is now, to carry the mark: the run passes over it.
 bool known_to_carry_mark(const char *arg);
+
+// The fingerprint of everything that decides "tagged" in this run: the
+// keywords, the tag line and the site files' names as read_datafile()
+// left them, the site files' contents, and the tagger's version.
+std::uint64_t mark_fingerprint();
 
 // Records the archive of `job`, in siteop mode, when this run found it
 // carrying the mark (`outcome` AlreadyTagged) or tagged it (Tagged, once

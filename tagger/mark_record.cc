@@ -73,19 +73,6 @@ bool still_at_path(const Entry &entry) {
            static_cast<std::uint64_t>(st.st_ino) == entry.ino;
 }
 
-// Lays `entries` out in `pages` pages; false when one page cannot hold
-// its entries.
-bool fill_pages(const std::vector<Entry> &entries, std::uint32_t pages, std::uint64_t fingerprint,
-                std::vector<std::string> *contents) {
-    contents->assign(pages, std::string());
-    for (const Entry &e : entries) {
-        std::string &page = (*contents)[mark_record::page_of(e.dev, e.ino, pages)];
-        if (!mark_record::append_entry(&page, e, fingerprint))
-            return false;
-    }
-    return true;
-}
-
 // What killed writers left: a writer makes its new files only while it
 // holds the lock, so under the lock every one of them is a leftover.
 void remove_new_files(int dir_fd) {
@@ -231,7 +218,7 @@ std::vector<Entry> MarkRecord::live_entries(bool *whole) const {
 
 bool MarkRecord::write_new(std::uint32_t pages, const std::vector<Entry> &entries) {
     std::vector<std::string> contents;
-    while (!fill_pages(entries, pages, fingerprint_, &contents)) {
+    while (!mark_record::lay_out_pages(entries, pages, fingerprint_, &contents)) {
         pages *= 2;
         if (pages > mark_record::kMaxPages)
             return false;

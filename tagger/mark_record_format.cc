@@ -135,6 +135,16 @@ bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerpri
     return true;
 }
 
+bool lay_out_pages(const std::vector<Entry> &entries, std::uint32_t pages,
+                   std::uint64_t fingerprint, std::vector<std::string> *contents) {
+    contents->assign(pages, std::string());
+    for (const Entry &e : entries) {
+        if (!append_entry(&(*contents)[page_of(e.dev, e.ino, pages)], e, fingerprint))
+            return false;
+    }
+    return true;
+}
+
 bool find_entry(std::string_view page, std::uint64_t fingerprint, std::uint64_t dev,
                 std::uint64_t ino, Entry *found) {
     bool hit = false;

@@ -66,6 +66,12 @@ bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerpri
 bool find_entry(std::string_view page, std::uint64_t fingerprint, std::uint64_t dev,
                 std::uint64_t ino, Entry *found);
 
+// Lays `entries` out in `pages` entry pages (each without its trailing
+// zeros) in *contents. Returns false when some page cannot hold its
+// entries, or an entry's path is too long.
+bool lay_out_pages(const std::vector<Entry> &entries, std::uint32_t pages,
+                   std::uint64_t fingerprint, std::vector<std::string> *contents);
+
 // Every entry of `page`. Returns false when some bytes of the page are not
 // an entry with a right checksum (the entries before them are still
 // given): the page is damaged, or was torn by a write while it was read.
