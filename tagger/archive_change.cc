@@ -417,8 +417,18 @@ void ArchiveChange::step_starting() {
     ++progress_.step;
     progress_.step_start = file_clock_now();
     progress_.last_seen = progress_.step_start;
+    progress_.child = 0;
     step_failed_ = false;
     write_progress();
+}
+
+void ArchiveChange::step_child(pid_t pid) {
+    progress_.child = pid;
+    write_progress();
+}
+
+int ArchiveChange::children_lock_fd() const {
+    return journal_ ? journal_->children_fd() : -1;
 }
 
 void ArchiveChange::step_waiting() {
@@ -445,10 +455,16 @@ bool ArchiveChange::commit() {
             roll_back();
             return false;
         }
-        UniqueFd result(
-            openat(work_fd_.get(), kWorkingCopyName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!result || fstat(result.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 ||
-            fsync(result.get()) != 0 ||
+        // Not blocking on a fifo that the owner's zip put in its place.
+        UniqueFd result(openat(work_fd_.get(), kWorkingCopyName,
+                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const bool opened = result && fstat(result.get(), &st) == 0;
+        if (opened && (!S_ISREG(st.st_mode) || st.st_nlink != 1)) {
+            fail("replacing", "something else was put in place of its working copy");
+            roll_back();
+            return false;
+        }
+        if (!opened || fsync(result.get()) != 0 ||
             renameat(work_fd_.get(), kWorkingCopyName, dir, name) != 0 || !sync_directory(dir)) {
             fail("replacing", why_errno());
             roll_back();
@@ -473,18 +489,18 @@ bool ArchiveChange::commit() {
     return true;
 }
 
-// The new archive and its directory entry on disk; then the mark, which
-// reaches the disk with a later sync. Should the power fail before that,
-// the next run puts the original back and tags it again: the archive still
-// ends up tagged once.
+// The new archive and its directory entry on disk; then the mark that the
+// change is complete, on disk before "done": a later run never puts back
+// the original of a change that was told done.
 bool ArchiveChange::sync_result(int result_fd) {
-    if (fsync(result_fd) != 0 || !sync_directory(job_.dir_fd())) {
+    progress_.state = ChangeState::Complete;
+    if (fsync(result_fd) != 0 || !sync_directory(job_.dir_fd()) ||
+        (journal_ && !journal_->write_progress(progress_, true))) {
+        progress_.state = ChangeState::StepEnded;
         fail("tagging", "cannot write it to disk: " + why_errno());
         roll_back();
         return false;
     }
-    progress_.state = ChangeState::Complete;
-    write_progress();
     return true;
 }
 

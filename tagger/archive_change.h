@@ -67,11 +67,16 @@ class ArchiveChange {
     // working copy. REQUIRES: begin() succeeded.
     const std::string &zip_target() const { return zip_target_; }
 
-    // Around each zip step: the record notes when it began, that the run
-    // still waits for it (about once a second) and that it ended.
+    // Around each zip step: the record notes when it began, the process
+    // that runs it, that the run still waits for it (about once a second)
+    // and that it ended.
     void step_starting();
+    void step_child(pid_t pid);
     void step_waiting();
     void step_ended(const ChildStatus &status);
+    // The lock that each zip step and what it starts hold (the journal's,
+    // change_journal.h), or -1.
+    int children_lock_fd() const;
 
     // Makes the change final and durable: the changed archive (or the
     // working copy, renamed over the upload) and its directory entry are

@@ -72,8 +72,10 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
         return Opened::LockFailed;
     }
     if (!lock_.found_empty()) {
-        if (!end_left_change(dir_fd_.get(), name_, lock_))
+        if (!end_left_change(dir_fd_.get(), name_, lock_)) {
+            lock_.keep(); // what it leads to stays for a later run
             return Opened::Unfinished;
+        }
         lock_.change_over();
     }
     // Another run may have replaced the archive while this one waited for

@@ -32,6 +32,8 @@ struct ArchiverRun {
     ChildCredentials credentials;
     long long file_size_limit;
     std::function<void()> tick; // while the program runs, about once a second
+    std::function<void(pid_t)> started = {};
+    int held_fd = -1; // kept by the program and its children (child_process.h)
 };
 
 // In siteop mode the child writes the listing or description through the
@@ -48,6 +50,8 @@ ChildStatus run_archiver(const ArchiverRun &run) {
     start.cpu_seconds = CHILD_CPU_SECONDS;
     start.time_limit = CHILD_TIME_SECONDS;
     start.tick = run.tick;
+    start.started = run.started;
+    start.held_fd = run.held_fd;
     if (!settings.siteop) {
         const std::string line = shell_command(call);
         echo_command(line.c_str());
@@ -88,8 +92,10 @@ ChildStatus run_unzip(ArchiverOp op, const ArchiveJob &job, const TemporaryFile 
 ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, ArchiveChange &change,
                     const std::string &file = "") {
     change.step_starting();
-    const ChildStatus status = run_archiver({op, change.zip_target(), file, -1, job.credentials(),
-                                             -1, [&change] { change.step_waiting(); }});
+    const ChildStatus status =
+        run_archiver({op, change.zip_target(), file, -1, job.credentials(), -1,
+                      [&change] { change.step_waiting(); },
+                      [&change](pid_t pid) { change.step_child(pid); }, change.children_lock_fd()});
     change.step_ended(status);
     return status;
 }

@@ -42,6 +42,16 @@ bool ChangeJournal::open_for_run() {
         unlinkat(changes, made.c_str(), 0);
         return false;
     }
+    // Read-only, and empty: all that a child can do with it is hold it.
+    const std::string children = name + kChildrenSuffix;
+    children_fd_.reset(openat(changes, children.c_str(),
+                              O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!children_fd_ || flock(children_fd_.get(), LOCK_EX | LOCK_NB) != 0) {
+        children_fd_.reset();
+        unlinkat(changes, children.c_str(), 0);
+        unlinkat(changes, name.c_str(), 0);
+        return false;
+    }
     own_fd_ = std::move(fd);
     fd_ = own_fd_.get();
     dir_fd_ = changes;
@@ -56,6 +66,7 @@ void ChangeJournal::abandon() {
     if (!own_fd_)
         return;
     own_fd_.reset(); // unlocked: the next run ends what it holds
+    children_fd_.reset();
     fd_ = -1;
     if (!open_for_run())
         run_journal = nullptr;
@@ -64,7 +75,10 @@ void ChangeJournal::abandon() {
 void ChangeJournal::end_of_run() {
     if (!run_journal || run_journal->holds_change_)
         return;
+    // The children's lock first, so that it never outlives its journal.
+    unlinkat(run_journal->dir_fd_, (run_journal->name_ + kChildrenSuffix).c_str(), 0);
     unlinkat(run_journal->dir_fd_, run_journal->name_.c_str(), 0);
+    run_journal->children_fd_.reset();
     run_journal->own_fd_.reset();
     run_journal->fd_ = -1;
     run_journal = nullptr;

@@ -8,6 +8,12 @@
 // A small archive's original is kept in the journal itself, after the
 // record: one write and one sync keep it, and no file beside the archive
 // is needed.
+//
+// Beside the journal, run-XXXXXX.children is locked by the run as well,
+// and held by every zip it starts, and by whatever that zip starts: a
+// zip under a shell outlives a tagger that is killed alone, and the run
+// that ends the dead run's change must first end that zip (which would go
+// on to replace the archive), knowing it by that lock.
 #ifndef VELMO_TAGGER_CHANGE_JOURNAL_H
 #define VELMO_TAGGER_CHANGE_JOURNAL_H
 
@@ -28,6 +34,9 @@ class ChangeJournal {
     static ChangeJournal *of_run();
     // Its name in STATE_DIR/changes (empty for a lock file).
     const std::string &name() const { return name_; }
+    // The descriptor of its children's lock (read-only, so that a child
+    // can do nothing with it but hold it), or -1 for a lock file.
+    int children_fd() const { return children_fd_.get(); }
 
     // Writes the record and, for an inline backup, the original's bytes
     // from `original_fd` after it. When `durable`, they and the journal's
@@ -56,6 +65,7 @@ class ChangeJournal {
     bool holds_change_ = false;
     std::string name_;
     UniqueFd own_fd_; // the run's own journal
+    UniqueFd children_fd_;
 };
 
 // What a journal or a record file holds: the record and its progress
@@ -66,5 +76,7 @@ bool read_record(int fd, ChangeRecord *record, std::optional<ChangeProgress> *pr
 // The journals of this run and of dead runs are in this subdirectory of the
 // state directory.
 inline constexpr char kChangesDir[] = "changes";
+// The name of a journal's children lock is the journal's and this.
+inline constexpr char kChildrenSuffix[] = ".children";
 
 #endif

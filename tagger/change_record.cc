@@ -227,9 +227,10 @@ bool decode_record(std::string_view text, ChangeRecord *r) {
 }
 
 std::string encode_progress(const ChangeProgress &p) {
-    std::string text = sealed("velmotag progress 1\nstate " + std::string(state_word(p.state)) +
-                              "\nstep " + std::to_string(p.step) + "\nstart " +
-                              time_text(p.step_start) + "\nseen " + time_text(p.last_seen) + "\n");
+    std::string text =
+        sealed("velmotag progress 1\nstate " + std::string(state_word(p.state)) + "\nstep " +
+               std::to_string(p.step) + (p.child > 0 ? " " + std::to_string(p.child) : "") +
+               "\nstart " + time_text(p.step_start) + "\nseen " + time_text(p.last_seen) + "\n");
     assert(text.size() <= kProgressSize);
     text.resize(kProgressSize, '\n');
     return text;
@@ -245,9 +246,9 @@ bool decode_progress(std::string_view text, ChangeProgress *p) {
     Fields state(lines[1]), step(lines[2]), start(lines[3]), seen(lines[4]);
     return state.expect("state") && state.word(&word) &&
            from_word(word, kStates, state_word, &p->state) && state.done() && step.expect("step") &&
-           step.number(&p->step) && step.done() && start.expect("start") &&
-           start.time(&p->step_start) && start.done() && seen.expect("seen") &&
-           seen.time(&p->last_seen) && seen.done();
+           step.number(&p->step) && (step.done() || (step.number(&p->child) && step.done())) &&
+           start.expect("start") && start.time(&p->step_start) && start.done() &&
+           seen.expect("seen") && seen.time(&p->last_seen) && seen.done();
 }
 
 std::string current_boot_id() {

@@ -70,6 +70,7 @@ struct ChangeProgress {
     int step = 0;
     timespec step_start{}; // when the latest zip step began
     timespec last_seen{};  // its end, or the last moment the run waited for it
+    pid_t child = 0;       // the step's child, which leads its own session; 0: unknown
 };
 
 // The layout of a file that holds a record: the record from its start, the

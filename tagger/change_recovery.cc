@@ -9,13 +9,17 @@
 #include "unique_fd.h"
 #include "upload_path.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -23,6 +27,26 @@ namespace {
 // How long after the last sign of life of a run its zip may have made a
 // file: the run looks in on it every second.
 constexpr long kSeenMarginSeconds = 2;
+
+std::vector<std::string> put_back_archives;
+
+void note_put_back(const std::string &path) {
+    put_back_archives.push_back(path);
+}
+
+bool later(const statx_timestamp &t, const timespec &limit) {
+    return t.tv_sec > limit.tv_sec ||
+           (t.tv_sec == limit.tv_sec && static_cast<long>(t.tv_nsec) > limit.tv_nsec);
+}
+
+// True when the entry `name` in `dir_fd` was made or written after `limit`.
+bool written_after(int dir_fd, const char *name, const timespec &limit) {
+    struct statx st;
+    if (statx(dir_fd, name, AT_SYMLINK_NOFOLLOW, STATX_MTIME | STATX_BTIME, &st) != 0)
+        return false;
+    return later(st.stx_mtime, limit) ||
+           ((st.stx_mask & STATX_BTIME) != 0 && later(st.stx_btime, limit));
+}
 
 timespec boot_started() {
     timespec real{}, since_boot{};
@@ -36,11 +60,29 @@ timespec boot_started() {
     return started;
 }
 
+// The last moment at which the dead run of `record`, or what it started,
+// can have changed anything: the last moment it was seen waiting for its
+// zip (and a margin), when its children ended (`children_ended`, when the
+// ending run had to end them), or, when the machine was restarted since,
+// this boot. Unknown when the run never wrote its progress.
+std::optional<timespec> dead_run_ended(const ChangeRecord &record,
+                                       const std::optional<ChangeProgress> &progress,
+                                       const std::optional<timespec> &children_ended) {
+    const bool same_boot = !record.boot_id.empty() && record.boot_id == current_boot_id();
+    if (!same_boot)
+        return boot_started();
+    if (children_ended)
+        return children_ended;
+    if (progress)
+        return time_plus(progress->last_seen, kSeenMarginSeconds);
+    return std::nullopt;
+}
+
 // When the zip of a dead run may have made its temporary file: from the
-// start of its latest step to the last moment the run was seen waiting for
-// it, or, when the machine was restarted since, to this boot.
+// start of its latest step until the run and its children ended.
 std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
-                                             const std::optional<ChangeProgress> &progress) {
+                                             const std::optional<ChangeProgress> &progress,
+                                             const std::optional<timespec> &children_ended) {
     if (record.kind == BackupKind::WorkingCopy)
         return std::nullopt; // its zip worked in the private directory
     const bool same_boot = !record.boot_id.empty() && record.boot_id == current_boot_id();
@@ -51,8 +93,7 @@ std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
                                       progress->state == ChangeState::StepEnded);
     if (zip_ran) {
         window.from = progress->step_start;
-        window.until =
-            same_boot ? time_plus(progress->last_seen, kSeenMarginSeconds) : boot_started();
+        window.until = *dead_run_ended(record, progress, children_ended);
         return window;
     }
     // The progress is written with the record, so only a power cut leaves
@@ -96,10 +137,13 @@ bool put_back_inline(int dir_fd, const ChangeRecord &record, int from, off_t off
 }
 
 // Ends the change `record` describes, whose run is gone, in `dir_fd`: puts
-// the original back unless the change was complete, removes zip's leftover
-// and the private directory. `journal_fd` holds an inline backup.
+// the original back unless the change was complete or the archive was
+// replaced since, removes zip's leftover and the private directory.
+// `journal_fd` holds an inline backup; `children_ended` is when the
+// children that outlived the run were ended, if any did.
 bool end_change(int dir_fd, const ChangeRecord &record,
-                const std::optional<ChangeProgress> &progress, int journal_fd) {
+                const std::optional<ChangeProgress> &progress, int journal_fd,
+                const std::optional<timespec> &children_ended = std::nullopt) {
     DirectoryLock dir_lock;
     if (dir_lock.acquire(dir_fd) != LockOutcome::Held)
         return false;
@@ -109,19 +153,25 @@ bool end_change(int dir_fd, const ChangeRecord &record,
     const std::string path = (record.dir_path == "/" ? "" : record.dir_path) + "/" + record.archive;
     if (!progress || progress->state != ChangeState::Complete) {
         std::string why;
-        switch (
-            put_back_original(dir_fd, record, private_fd.get(), journal_fd, kInlineOffset, &why)) {
+        switch (put_back_original(dir_fd, record, private_fd.get(), journal_fd, kInlineOffset, &why,
+                                  dead_run_ended(record, progress, children_ended))) {
         case PutBack::Failed:
             report_failure("restoring", path.c_str(), why + "; a later run tries again");
             return false;
         case PutBack::Done:
             log_notice("'%s': put back as it was before a run that was stopped while tagging it",
                        path.c_str());
+            note_put_back(path);
+            break;
+        case PutBack::Superseded:
+            log_notice("'%s': replaced since a run was stopped while tagging it; kept as it is",
+                       path.c_str());
             break;
         case PutBack::NotNeeded:
             break;
         }
-        if (const std::optional<ZipStepWindow> window = leftover_window(record, progress))
+        if (const std::optional<ZipStepWindow> window =
+                leftover_window(record, progress, children_ended))
             remove_zip_leftover(dir_fd, *window);
     }
     if (private_fd)
@@ -132,7 +182,8 @@ bool end_change(int dir_fd, const ChangeRecord &record,
 // Ends the change in the journal `journal_fd` (a dead run's, which the
 // caller holds) in the directory its record names, taking the archive's
 // lock there unless `held` is the lock file itself.
-bool end_journal(int journal_fd, const std::string &held_lock_name) {
+bool end_journal(int journal_fd, const std::string &held_lock_name,
+                 const std::optional<timespec> &children_ended) {
     ChangeRecord record;
     std::optional<ChangeProgress> progress;
     if (!read_record(journal_fd, &record, &progress))
@@ -151,22 +202,63 @@ bool end_journal(int journal_fd, const std::string &held_lock_name) {
     if (!is_lock_of(held_lock_name, dir_fd.get(), record.archive) &&
         lock.acquire(dir_fd.get(), record.archive, false) != LockOutcome::Held)
         return false;
-    return end_change(dir_fd.get(), record, progress, journal_fd);
+    return end_change(dir_fd.get(), record, progress, journal_fd, children_ended);
+}
+
+// Waits for the children of the dead run of the journal `name` (open in
+// `journal_fd`) to be gone, ending those that are not: a zip under a shell
+// outlives its tagger. Returns false when they cannot be ended now;
+// otherwise when they were, in *ended.
+bool end_children(int changes, const std::string &name, int journal_fd,
+                  std::optional<timespec> *ended) {
+    constexpr int kChildrenWaitSeconds = 10;
+    const std::string lock_name = name + kChildrenSuffix;
+    LockFile lock;
+    LockOutcome outcome = lock.acquire(changes, lock_name, 0);
+    if (outcome == LockOutcome::Busy) {
+        // The lock is held, so the session of the step's child lives on,
+        // and its number is the dead run's child's still: no other process
+        // can be given it while that session lasts.
+        ChangeRecord record;
+        std::optional<ChangeProgress> progress;
+        if (read_record(journal_fd, &record, &progress) && progress && progress->child > 0)
+            kill(-progress->child, SIGKILL);
+        outcome = lock.acquire(changes, lock_name, kChildrenWaitSeconds);
+        if (outcome == LockOutcome::Held) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            *ended = now;
+        }
+    }
+    if (outcome != LockOutcome::Held)
+        return false;
+    lock.release();
+    return true;
 }
 
 // Ends the change in the state directory's journal `name` when its run is
-// gone, and removes the journal. The caller holds the lock `held_lock_name`
-// (or none).
+// gone (and what the run started), and removes the journal. The caller
+// holds the lock `held_lock_name` (or none). Returns false when the change
+// must be left for a later run.
 bool end_dead_journal(int changes, const std::string &name, const std::string &held_lock_name) {
     LockFile journal;
     if (journal.acquire(changes, name, 0) != LockOutcome::Held)
         return true; // a live run's, which ends its changes itself
-    const bool ended = end_journal(journal.fd(), held_lock_name);
+    std::optional<timespec> children_ended;
+    if (!end_children(changes, name, journal.fd(), &children_ended)) {
+        journal.release(true);
+        return false;
+    }
+    const bool ended = end_journal(journal.fd(), held_lock_name, children_ended);
     journal.release(!ended);
     return ended;
 }
 
 } // namespace
+
+std::vector<std::string> take_put_back_archives() {
+    return std::exchange(put_back_archives, {});
+}
 
 off_t zip_leftover_max(off_t original_size) {
     constexpr off_t kSiteFilesAndSlack = 1024 * 1024;
@@ -174,14 +266,17 @@ off_t zip_leftover_max(off_t original_size) {
 }
 
 PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd, int inline_fd,
-                          off_t inline_offset, std::string *why) {
+                          off_t inline_offset, std::string *why,
+                          const std::optional<timespec> &replaced_after) {
     if (record.kind == BackupKind::WorkingCopy)
         return PutBack::NotNeeded;
     const char *name = record.archive.c_str();
     struct stat at_name;
-    if (fstatat(dir_fd, name, &at_name, AT_SYMLINK_NOFOLLOW) == 0 &&
-        is_file(at_name, record.original))
+    const bool present = fstatat(dir_fd, name, &at_name, AT_SYMLINK_NOFOLLOW) == 0;
+    if (present && is_file(at_name, record.original))
         return PutBack::NotNeeded;
+    if (present && replaced_after && written_after(dir_fd, name, *replaced_after))
+        return PutBack::Superseded;
     if (record.kind == BackupKind::Inline) {
         if (!put_back_inline(dir_fd, record, inline_fd, inline_offset) || !sync_directory(dir_fd)) {
             *why = std::strerror(errno);
@@ -255,14 +350,37 @@ void end_leftover_change(int dir_fd, const std::string &name) {
     ArchiveLock lock;
     if (lock.acquire(dir_fd, record.archive, false) != LockOutcome::Held)
         return; // a live run has the archive, and ends this change first
+    // The journal that the archive's lock leads to knows how far the change
+    // got (it may be complete): it ends the change, this directory with it.
+    if (!lock.found_empty()) {
+        if (end_left_change(dir_fd, record.archive, lock))
+            lock.change_over();
+        else
+            lock.keep();
+        return;
+    }
     end_change(dir_fd, record, std::nullopt, -1);
 }
 
 void recover_interrupted_changes() {
     const int changes = state_subdir(kChangesDir);
     if (changes >= 0) {
-        for (const std::string &name : directory_entries(changes))
-            end_dead_journal(changes, name, "");
+        const std::vector<std::string> names = directory_entries(changes);
+        for (const std::string &name : names) {
+            const std::size_t suffix =
+                name.size() - std::min(name.size(), sizeof kChildrenSuffix - 1);
+            if (name.compare(suffix, std::string::npos, kChildrenSuffix) != 0) {
+                end_dead_journal(changes, name, "");
+                continue;
+            }
+            // A children's lock whose journal is gone: its run died between
+            // removing the two.
+            struct stat st;
+            LockFile orphan;
+            if (fstatat(changes, name.substr(0, suffix).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+                orphan.acquire(changes, name, 0) == LockOutcome::Held)
+                orphan.release();
+        }
     }
     // Lock files that dead runs left (a directory's lock outlives its
     // holder's change for the rest of its run).

@@ -23,8 +23,10 @@
 #include "locks.h"
 #include "zip_leftovers.h"
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // The private directory's entries: the record, and the copy of the
 // original (or the original itself, BackupKind::Exchange).
@@ -36,18 +38,27 @@ inline constexpr char kBackupName[] = "copy";
 off_t zip_leftover_max(off_t original_size);
 
 enum class PutBack {
-    NotNeeded, // zip never replaced the archive, or the change left it whole
-    Done,      // the original is back at its name, and on disk
-    Failed,    // it could not be put back (why in *why); it is still kept
+    NotNeeded,  // zip never replaced the archive, or the change left it whole
+    Done,       // the original is back at its name, and on disk
+    Failed,     // it could not be put back (why in *why); it is still kept
+    Superseded, // a newer file is at its name, which stays
 };
 
 // Puts the original of `record`'s archive in `dir_fd` back at its name:
 // from "copy" in the private directory `private_fd`, or for an inline
 // backup from the bytes at `inline_offset` in `inline_fd`; unless the name
 // still leads to the original or the change never touched it (a working
-// copy).
+// copy), or, given `replaced_after` (when a dead run ended), a file made
+// or written after that moment is at the name: an upload that replaced
+// the archive since, which is newer than the original.
 PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd, int inline_fd,
-                          off_t inline_offset, std::string *why);
+                          off_t inline_offset, std::string *why,
+                          const std::optional<timespec> &replaced_after = std::nullopt);
+
+// The archives (absolute paths) whose originals this run put back for a
+// dead run, since the last call: the run tags them as well, so that an
+// archive is tagged after the next run even when nobody names it again.
+std::vector<std::string> take_put_back_archives();
 
 // Ends the change that the journal or lock file `journal_fd` records, for
 // the archive whose lock `lock` the caller holds in the directory `dir_fd`

@@ -4,7 +4,7 @@
 // five children; vfork lends the child the parent's memory until it execs.
 // The price is discipline on the child's side: everything it needs is made
 // before vfork, and become_child makes only async-signal-safe system calls
-// (sigaction, sigprocmask, setsid, dup2, close_range, setrlimit, setgroups,
+// (sigaction, sigprocmask, setsid, dup2, fcntl, close_range, setrlimit, setgroups,
 // setgid, setuid, prctl, getppid, execve, _exit), writes nothing of the
 // parent's but the start error, and never returns. All signals are blocked
 // across vfork, so no handler of the tagger's can run in the child.
@@ -16,6 +16,7 @@
 #include "child_process.h"
 
 #include "fixed_paths.h"
+#include "private_dirs.h"
 #include "stop_signals.h"
 #include "unique_fd.h"
 
@@ -43,6 +44,7 @@ struct PreparedChild {
     char *const *argv;
     int stdin_fd;
     int stdout_fd;
+    int held_fd;
     bool switch_user;
     uid_t uid;
     gid_t gid;
@@ -73,14 +75,21 @@ bool become_user(uid_t uid, gid_t gid, const gid_t *groups, std::size_t group_co
 }
 
 // Whatever the tagger's caller left open above 2 (a log, a socket) is not
-// the child's to use; the tagger's own descriptors are close-on-exec.
-bool close_inherited_descriptors() {
-    if (syscall(SYS_close_range, 3U, ~0U, 0U) == 0)
+// the child's to use; the tagger's own descriptors are close-on-exec. Only
+// `held_fd`, when there is one, stays, as descriptor 3.
+bool close_inherited_descriptors(int held_fd) {
+    unsigned first = 3;
+    if (held_fd >= 0) {
+        if (held_fd == 3 ? fcntl(3, F_SETFD, 0) != 0 : dup2(held_fd, 3) != 3)
+            return false;
+        first = 4;
+    }
+    if (syscall(SYS_close_range, first, ~0U, 0U) == 0)
         return true;
     rlimit open_files;
     if (errno != ENOSYS || getrlimit(RLIMIT_NOFILE, &open_files) != 0)
         return false;
-    for (rlim_t fd = 3; fd < open_files.rlim_cur && fd < 65536; ++fd)
+    for (rlim_t fd = first; fd < open_files.rlim_cur && fd < 65536; ++fd)
         close(static_cast<int>(fd));
     return true;
 }
@@ -92,7 +101,7 @@ bool close_inherited_descriptors() {
 
     bool ready = setsid() >= 0 && dup2(c.stdin_fd, STDIN_FILENO) >= 0 &&
                  (c.stdout_fd < 0 || dup2(c.stdout_fd, STDOUT_FILENO) >= 0) &&
-                 close_inherited_descriptors();
+                 close_inherited_descriptors(c.held_fd);
     if (ready && (c.limit_size || c.limit_cpu)) {
         // A child stopped by a limit leaves no core file behind.
         const rlimit no_core{0, 0};
@@ -144,6 +153,33 @@ ChildStatus status_of(int wait_status) {
 }
 
 void wake_only(int) {}
+
+// True when a process of the session `sid` is stopped: the child itself
+// is seen stopping by waitpid, but not what it started (the archiver under
+// a shell), which would hold the run until its deadline.
+bool session_has_stopped_process(pid_t sid) {
+    UniqueFd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (const std::string &name :
+         proc ? directory_entries(proc.get()) : std::vector<std::string>{}) {
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        char stat[512];
+        const UniqueFd fd(openat(proc.get(), (name + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+        const ssize_t n = fd ? read(fd.get(), stat, sizeof stat - 1) : -1;
+        if (n <= 0)
+            continue;
+        stat[n] = '\0';
+        // "pid (comm) state ppid pgrp session ...": comm may hold anything.
+        const char *after = std::strrchr(stat, ')');
+        char state = 0;
+        long ppid = 0, pgrp = 0, session = 0;
+        if (after &&
+            std::sscanf(after + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &session) == 4 &&
+            session == sid && state == 'T')
+            return true;
+    }
+    return false;
+}
 
 // The signals that end a sleep of the wait: the child's end or stop, and a
 // stop request.
@@ -214,6 +250,10 @@ ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &p
         if (now >= next_tick) {
             if (start.tick)
                 start.tick();
+            if (killed == ChildKill::None && session_has_stopped_process(pid)) {
+                stop_signal = SIGSTOP;
+                kill_session(ChildKill::Held);
+            }
             next_tick = now + std::chrono::seconds(1);
         }
         const Clock::time_point wake_at = std::min(next_tick, deadline);
@@ -261,6 +301,7 @@ ChildStatus run_child(const ChildStart &start) {
                         argv.data(),
                         stdin_fd,
                         start.stdout_fd,
+                        start.held_fd,
                         start.credentials.switch_user,
                         start.credentials.uid,
                         start.credentials.gid,
@@ -293,6 +334,8 @@ ChildStatus run_child(const ChildStart &start) {
         sigprocmask(SIG_SETMASK, &parent_mask, nullptr);
         status = ChildStatus::start_failed(vfork_error);
     } else {
+        if (start.started)
+            start.started(pid);
         status = wait_for_child(pid, start, parent_mask);
         // The child has exec'd or exited by now, so start_error is final.
         if (start_error != 0)

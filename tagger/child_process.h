@@ -3,12 +3,14 @@
 // no controlling terminal and standard input on /dev/null unless given, so
 // no key press reaches it and it can never prompt on the terminal; it gets
 // the default dispositions of every signal and no descriptor but 0, 1 and
-// 2, and, when asked, another user's credentials, a limit on the size of
-// the files it writes and one on the processor time it takes.
+// 2 (and, when asked, one held descriptor as 3), and, when asked, another
+// user's credentials, a limit on the size of the files it writes and one on
+// the processor time it takes.
 //
 // The wait has a deadline of its own: a child that runs past its time, or
-// that someone stops, is killed with its whole session, and so is one still
-// running when the tagger is told to stop.
+// that someone stops (it, or any process of its session, such as the
+// archiver under a shell), is killed with its whole session, and so is one
+// still running when the tagger is told to stop.
 #ifndef VELMO_TAGGER_CHILD_PROCESS_H
 #define VELMO_TAGGER_CHILD_PROCESS_H
 
@@ -33,10 +35,14 @@ struct ChildStart {
     int stdin_fd = -1;             // -1: /dev/null
     int stdout_fd = -1;            // -1: the tagger's own standard output
     ChildCredentials credentials;
-    long long file_size_limit = -1; // bytes a written file may reach; -1: none
-    int cpu_seconds = -1;           // processor seconds it may take; -1: no limit
-    int time_limit = -1;            // seconds it may run; -1: no limit
-    std::function<void()> tick;     // called about once a second while it runs
+    long long file_size_limit = -1;     // bytes a written file may reach; -1: none
+    int cpu_seconds = -1;               // processor seconds it may take; -1: no limit
+    int time_limit = -1;                // seconds it may run; -1: no limit
+    std::function<void()> tick;         // called about once a second while it runs
+    std::function<void(pid_t)> started; // called with its process id once it runs
+    // A descriptor the child and everything it starts keep, as descriptor
+    // 3: a lock that shows, after the tagger is gone, that they are not.
+    int held_fd = -1;
 };
 
 // Why the tagger killed a child.

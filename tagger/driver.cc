@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -95,30 +96,53 @@ void clear_temporary_directory() {
         remove_leftovers_once(tmp.get(), kTmpDirLeftovers);
 }
 
+// An archive that a zip killed halfway left missing from its name is put
+// back when its directory's leftovers are cleared, and, without a state
+// directory, found no other way: a run over that name clears the directory
+// first. True when the directory was opened.
+bool end_changes_in_directory_of(const char *arg) {
+    const std::string path = arg;
+    const std::size_t slash = path.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    ResolvedPath resolved;
+    std::vector<PathStep> steps;
+    UniqueFd dir_fd;
+    if (resolve_archive_path(dir.c_str(), &resolved))
+        dir_fd = open_directory_walk(resolved.path, &steps);
+    if (!dir_fd)
+        return false;
+    remove_leftovers_once(dir_fd.get(), kUploadDirLeftovers);
+    return true;
+}
+
 // Tags one archive argument and gives the rewritten archive its owner and
-// group back. An argument that cannot be resolved is "file not found".
-// The ownership step acts on the file that the change produced and
-// checked, through its descriptor, and only when the archive was tagged:
-// whatever else stands at the name then is never handed to anyone.
+// group back: those of the file that was opened and checked, whatever
+// stood at the name before or after. An argument that cannot be resolved
+// is "file not found". The ownership step acts on the file that the change
+// produced and checked, through its descriptor, and only when the archive
+// was tagged: whatever else stands at the name then is never handed to
+// anyone.
 // An archive known to carry the mark (known_marks.h) is passed over.
-void tag_archive(const char *arg) {
+// Returns the archive's resolved path (empty when it has none).
+std::string tag_archive(const char *arg) {
     begin_archive();
     if (known_to_carry_mark(arg)) {
         note_outcome(Outcome::AlreadyTagged);
         end_archive();
-        return;
+        return "";
     }
     ResolvedPath resolved;
-    auto job = resolve_archive_path(arg, &resolved)
-                   ? std::make_unique<ArchiveJob>(resolved.path, resolved.link_owners)
-                   : std::make_unique<ArchiveJob>(arg, std::vector<uid_t>{}, false);
+    bool found = resolve_archive_path(arg, &resolved);
+    if (!found && errno == ENOENT && end_changes_in_directory_of(arg))
+        found = resolve_archive_path(arg, &resolved);
+    auto job = found ? std::make_unique<ArchiveJob>(resolved.path, resolved.link_owners)
+                     : std::make_unique<ArchiveJob>(arg, std::vector<uid_t>{}, false);
 
-    struct stat st;
-    const bool have_owner = job->open_directory() && fstatat(job->dir_fd(), job->name().c_str(),
-                                                             &st, AT_SYMLINK_NOFOLLOW) == 0;
     process_zipfile(*job);
     end_archive();
-    if (have_owner && job->result_fd() >= 0) {
+    if (job->result_fd() >= 0) {
+        const struct stat &st = job->archive_stat();
         if (settings.show_commands)
             std::printf("chown %d.%d %s\n", static_cast<int>(st.st_uid),
                         static_cast<int>(st.st_gid), job->path().c_str());
@@ -127,6 +151,7 @@ void tag_archive(const char *arg) {
         }
     }
     remember_mark(*job, archive_outcome());
+    return found ? job->path() : "";
 }
 
 } // namespace
@@ -162,15 +187,27 @@ int velmotag_main(int argc, char **argv) {
     // killed before it left, wherever they were.
     recover_interrupted_changes();
     bool cleared = false;
-    for (int i = 1; i < argc && !stop_requested(); ++i) {
-        if (is_option(argv[i]))
-            continue;
+    std::set<std::string> done;
+    const auto tag = [&](const char *arg) {
         if (!cleared) {
             clear_temporary_directory();
             check_archivers();
             cleared = true;
         }
-        tag_archive(argv[i]);
+        done.insert(tag_archive(arg));
+    };
+    for (int i = 1; i < argc && !stop_requested(); ++i) {
+        if (!is_option(argv[i]))
+            tag(argv[i]);
+    }
+    // The archives whose originals the run put back for runs killed while
+    // tagging them: nobody may name them again.
+    for (std::vector<std::string> put_back = take_put_back_archives();
+         !put_back.empty() && !stop_requested(); put_back = take_put_back_archives()) {
+        for (const std::string &path : put_back) {
+            if (done.count(path) == 0 && !stop_requested())
+                tag(path.c_str());
+        }
     }
     // What the run kept in the state directory goes, unless a change in it
     // could not be ended.

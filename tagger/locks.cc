@@ -111,9 +111,15 @@ LockOutcome LockFile::acquire(int dir_fd, const std::string &name, int wait_seco
     for (;;) {
         UniqueFd fd(openat(dir_fd, name.c_str(),
                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
-        if (!fd && (errno == ELOOP || errno == EISDIR) && ++foreign < 3 &&
-            unlinkat(dir_fd, name.c_str(), errno == EISDIR ? AT_REMOVEDIR : 0) == 0)
-            continue; // a link or an empty directory planted there
+        struct stat planted;
+        // A link (which a protected sticky directory may refuse with
+        // EACCES) or an empty directory planted at the tagger's own name
+        // goes.
+        if (!fd && (errno == ELOOP || errno == EISDIR || errno == EACCES) && ++foreign < 3 &&
+            fstatat(dir_fd, name.c_str(), &planted, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISLNK(planted.st_mode) || S_ISDIR(planted.st_mode)) &&
+            unlinkat(dir_fd, name.c_str(), S_ISDIR(planted.st_mode) ? AT_REMOVEDIR : 0) == 0)
+            continue;
         if (!fd)
             return LockOutcome::Failed;
         struct stat locked;

@@ -48,9 +48,10 @@ class LockFile {
     LockFile &operator=(const LockFile &) = delete;
 
     // Opens or creates `name` in `dir_fd` and locks it, waiting up to
-    // `wait_seconds` (0: not at all). A file that is not a regular file of
-    // the tagger's own user is removed and replaced, or, where it cannot be
-    // removed, refused (Failed, EPERM).
+    // `wait_seconds` (0: not at all). Anything at `name` but a regular file
+    // of the tagger's own user was planted there (the name is the tagger's
+    // own) and is removed and replaced, or, where it cannot be removed,
+    // refused (Failed, EPERM).
     // REQUIRES: `dir_fd` stays open while the lock is held.
     LockOutcome acquire(int dir_fd, const std::string &name, int wait_seconds);
     // Lets the lock go, removing the file first unless `keep`.

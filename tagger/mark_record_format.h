@@ -25,7 +25,7 @@
 
 namespace mark_record {
 
-inline constexpr std::size_t kPageSize = 4096;
+inline constexpr std::size_t kPageSize = 8192;
 // A page's entries, whose paths are at most this long, fit many to a page.
 inline constexpr std::size_t kMaxPath = 1024;
 inline constexpr std::uint32_t kMaxPages = 1U << 22;

@@ -10,6 +10,7 @@
 #include "temporary_file.h"
 #include "text.h"
 #include "unique_fd.h"
+#include "upload_path.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -56,14 +57,15 @@ int tag_indent(int maxwidth) {
 // Creates the output file `member` in the directory `dir_fd`, afresh,
 // without following a link planted at its name (and without blocking on a
 // fifo). A regular file with one name that is not the archive is replaced,
-// whoever's it is (in a directory that several may write, with the sticky
-// bit, root may remove another user's), so that nobody but the archivers'
-// user and root can change the new one before zip reads it; anything else
-// at the name is left alone and refused, with errno: ELOOP for a link,
-// EINVAL for anything but a regular file, EMLINK for a file with more than
-// one name (a planted hard link would carry the rewrite elsewhere), EEXIST
-// for the archive itself (an upload named like its description). The file
-// belongs to the user the archivers run as.
+// so that nobody but the archivers' user and root can change the new one
+// before zip reads it; anything else at the name is left alone and refused,
+// with errno: ELOOP for a link, EINVAL for anything but a regular file,
+// EMLINK for a file with more than one name (a planted hard link would
+// carry the rewrite elsewhere), EEXIST for the archive itself (an upload
+// named like its description), EPERM for another user's file in a
+// directory with the sticky bit, which root, working for the archive's
+// owner, must not remove when that owner could not. The file belongs to
+// the user the archivers run as.
 velmo::FilePtr create_output(const ArchiveJob &job, int dir_fd, const char *member) {
     const ChildCredentials &who = job.credentials();
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
@@ -83,6 +85,7 @@ velmo::FilePtr create_output(const ArchiveJob &job, int dir_fd, const char *memb
                 : !S_ISREG(st.st_mode)                                       ? EINVAL
                 : st.st_nlink > 1                                            ? EMLINK
                 : st.st_dev == archive.st_dev && st.st_ino == archive.st_ino ? EEXIST
+                : who.switch_user && !user_could_remove(dir_fd, st, who.uid) ? EPERM
                                                                              : 0;
         // Replaced, not emptied: on ext4 a file cut to nothing is written
         // out as soon as it is closed.

@@ -193,3 +193,10 @@ const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid,
     }
     return nullptr;
 }
+
+bool user_could_remove(int dir_fd, const struct stat &entry, uid_t user) {
+    struct stat dir;
+    if (fstat(dir_fd, &dir) != 0)
+        return false;
+    return (dir.st_mode & S_ISVTX) == 0 || entry.st_uid == user || dir.st_uid == user;
+}

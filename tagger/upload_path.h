@@ -11,6 +11,7 @@
 #include "unique_fd.h"
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -53,5 +54,11 @@ const PathStep *not_searchable_by(const std::vector<PathStep> &steps, uid_t uid,
 // bits, such as S_IRUSR | S_IXUSR).
 bool mode_allows(mode_t mode, uid_t owner, gid_t group, uid_t uid, const std::vector<gid_t> &groups,
                  mode_t wanted);
+
+// True when `user` could remove the entry `entry` from the directory
+// `dir_fd` (which it may write) by right of its own: the directory has no
+// sticky bit, or `user` owns the entry or the directory. Root, acting for
+// an uploader, removes nothing that the uploader could not.
+bool user_could_remove(int dir_fd, const struct stat &entry, uid_t user);
 
 #endif

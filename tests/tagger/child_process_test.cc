@@ -150,6 +150,8 @@ TEST(ChildProcess, DeadlineStoppedChildAndStopRequestKillTheSession) {
     const ChildStatus held = run_child(shell("kill -STOP $$"));
     EXPECT_EQ(held.killed, ChildKill::Held);
     EXPECT_EQ(describe_status(held, Archiver::Unzip), "was stopped by signal 19 and killed");
+    // Stopped below the child, as an archiver under a shell.
+    EXPECT_EQ(run_child(shell("sh -c 'kill -STOP $$'; true")).killed, ChildKill::Held);
 
     // A stop request while the child runs; in a process of its own, which
     // stays stopping.
@@ -167,7 +169,8 @@ TEST(ChildProcess, DeadlineStoppedChildAndStopRequestKillTheSession) {
 }
 
 // A descriptor the tagger's caller left open (not close-on-exec) never
-// reaches a child.
+// reaches a child; the one it is asked to hand on reaches it and what it
+// starts, as 3.
 TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
     const int inherited = open("/dev/null", O_RDONLY);
     ASSERT_GE(inherited, 3);
@@ -175,6 +178,13 @@ TEST(ChildProcess, OnlyTheStandardDescriptorsAreInherited) {
     ASSERT_TRUE(run_child(shell("ls /proc/self/fd", out.fd())).succeeded());
     // ls itself has its directory open, as 3.
     EXPECT_EQ(out.text(), "0\n1\n2\n3\n");
+    const int held = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    Output below;
+    ChildStart start = shell("readlink /proc/self/fd/3; true", below.fd());
+    start.held_fd = held;
+    ASSERT_TRUE(run_child(start).succeeded());
+    EXPECT_EQ(below.text(), "/dev/null\n");
+    close(held);
     close(inherited);
 }
 

@@ -7,9 +7,12 @@
 // the killed run or its zip is left.
 #include "e2e_support.h"
 
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 
 namespace e2e {
 namespace {
@@ -91,6 +94,13 @@ class Kills : public TaggerSite {
                              " ]; then\n    " + action + "\nfi\n" + "exec '" + real + "' \"$@\"\n");
         fs::permissions(kZip, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                   fs::perms::others_read | fs::perms::others_exec);
+    }
+
+    // A process that has not ended (a zombie has).
+    static bool running(pid_t pid) {
+        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        const std::size_t end = stat.rfind(')');
+        return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
     }
 
     void restore_zip() {
@@ -185,8 +195,8 @@ TEST_F(Kills, WholeRunKilledAtEveryStepBoundary) {
 
 // zip killed with the whole run between its unlink of the archive and its
 // rename of the new one: no archive at its name. A run over another
-// directory, which never names it, puts it back and removes zip's
-// temporary file; the next run over it tags it.
+// directory, which never names it, puts it back, removes zip's temporary
+// file and tags it.
 TEST_F(Kills, ArchiveGoneFromItsNameIsPutBackByAnyRun) {
     if (!have_strace())
         GTEST_SKIP() << "needs strace to kill zip at its rename";
@@ -202,27 +212,67 @@ TEST_F(Kills, ArchiveGoneFromItsNameIsPutBackByAnyRun) {
         expect_original_on_disk(name, before, name);
         restore_zip();
 
-        EXPECT_EQ(run_tagger({"-q", other}).out, "done\n") << name;
-        EXPECT_EQ(read_file(upload(name)), before) << name;
-        expect_nothing_left(name);
-        EXPECT_EQ(run_tagger({"-q", upload(name)}).out, "done\n") << name;
+        EXPECT_EQ(run_tagger({"-q", other}).out, "done\ndone\n") << name;
         expect_tagged_once(name, name);
     }
 }
 
 // Without a state directory the locks and the intent stand beside the
-// archive: a run over the archive's directory finds the change there.
+// archive: a run over the archive's directory finds the change there, even
+// when the archive is missing from its name.
 TEST_F(Kills, WithoutAStateDirectoryTheRunOverTheDirectoryEndsTheChange) {
     fs::remove_all(kStateDir);
+    std::vector<Kill> kills{Kill::RunAfterZip};
+    if (have_strace())
+        kills.push_back(Kill::RunAtZipRename);
     for (const std::string name : {"small.zip", "large.zip"}) {
-        const std::string before = make_upload(name, name == "small.zip" ? 3000 : 1200000);
-        kill_at_zip_start(2, Kill::RunAfterZip);
-        EXPECT_EQ(run_tagger({"-s", upload(name)}).signal, SIGKILL) << name;
-        expect_original_on_disk(name, before, name);
-        restore_zip();
-        EXPECT_EQ(run_tagger({"-q", upload(name)}).out, "done\n") << name;
-        expect_tagged_once(name, name);
+        for (Kill kill : kills) {
+            const std::string before = make_upload(name, name == "small.zip" ? 3000 : 1200000);
+            kill_at_zip_start(2, kill);
+            EXPECT_EQ(run_tagger({"-s", upload(name)}).signal, SIGKILL) << name;
+            expect_original_on_disk(name, before, name);
+            restore_zip();
+            EXPECT_EQ(run_tagger({"-q", upload(name)}).out, "done\n") << name;
+            expect_tagged_once(name, name);
+        }
     }
+}
+
+// An upload that replaced the archive after its run was killed is newer
+// than the kept original: it stays, and is what the next run tags.
+TEST_F(Kills, UploadAfterTheKillIsKept) {
+    make_upload("a.zip", 3000);
+    kill_at_zip_start(2, Kill::RunAfterZip);
+    EXPECT_EQ(run_tagger({"-s", upload("a.zip")}).signal, SIGKILL);
+    restore_zip();
+    // Past the moment the dead run could still have changed anything.
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+    make_zip(upload("new"), {{"FILE_ID.DIZ", kDiz}, {"new.txt", "New.\n"}});
+    fs::rename(upload("new"), upload("a.zip"));
+    EXPECT_EQ(run_tagger({"-q", upload("a.zip")}).out, "done\n");
+    EXPECT_EQ(zip_names(upload("a.zip")),
+              (std::vector<std::string>{"FILE_ID.DIZ", "new.txt", "zorv97.nfo"}));
+    expect_nothing_left("new upload");
+}
+
+// Killed alone in verbose mode, the tagger leaves its zip running under
+// the shell: the next run ends that zip before it ends the change, so that
+// it changes nothing more, and tags the archive once.
+TEST_F(Kills, ZipOutlivingItsTaggerIsEndedByTheNextRun) {
+    make_upload("a.zip", 3000);
+    pause_site_program(kZip, E2E_SYSTEM_ZIP, "-jqq", steer_);
+    write_file(kZip, read_file(kZip).insert(10, "echo $$ > '" + steer_ + "/pid'\n"));
+    Background run(kTagger, {"-v", upload("a.zip")});
+    ASSERT_TRUE(wait_for_path(steer_ + "/ready", 30));
+    kill(run.pid(), SIGKILL);
+    run.finish();
+    const pid_t orphan = std::stoi(read_file(steer_ + "/pid"));
+    ASSERT_TRUE(running(orphan));
+    restore_zip();
+    EXPECT_EQ(run_tagger({"-q", upload("a.zip")}).out, "done\n");
+    EXPECT_FALSE(running(orphan));
+    write_file(steer_ + "/go", "");
+    expect_tagged_once("a.zip", "orphan");
 }
 
 // zip alone killed (the OOM killer's choice) at its rename: the tagger puts

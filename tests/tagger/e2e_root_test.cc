@@ -148,9 +148,9 @@ TEST_F(StrangersUpload, PlantedLinkIsNotFollowed) {
 
 // Root's archive in the uploader's directory is refused; the uploader's
 // archive in a shared directory with the sticky bit is tagged, its
-// description made anew as the uploader's though another user's was there;
-// the uploader's archive in root's directory is refused before the first
-// write.
+// description written elsewhere, since another user's FILE_ID.DIZ there is
+// not the uploader's to remove and stays; the uploader's archive in root's
+// directory is tagged in a working copy.
 TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     const std::string root_archive = area_ + "/root.zip";
     make_zip(root_archive, {{"FILE_ID.DIZ", kDiz}});
@@ -174,7 +174,8 @@ TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     ASSERT_EQ(lchown((shared + "/FILE_ID.DIZ").c_str(), 12345, 12345), 0);
     EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");
     EXPECT_EQ(zip_member(a, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
-    EXPECT_EQ(owner_of(shared + "/FILE_ID.DIZ"), std::to_string(uid_));
+    EXPECT_EQ(read_file(shared + "/FILE_ID.DIZ"), "another user's\r\n");
+    EXPECT_EQ(owner_of(shared + "/FILE_ID.DIZ"), "12345");
     EXPECT_EQ(owner_of(a), std::to_string(uid_));
 
     // In root's own directory, which only root can change, the uploader's
@@ -187,6 +188,25 @@ TEST_F(StrangersUpload, WhoCanChangeThePathDecides) {
     EXPECT_EQ(run_tagger({"-v", b}).out, verbose_run(b + ": (FILE_ID.DIZ) done\n", 1));
     EXPECT_EQ(zip_member(b, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
     EXPECT_EQ(owner_of(b), std::to_string(uid_));
+}
+
+// The uploader's zip leaves a fifo in place of its working copy: root does
+// not wait on it, and puts nothing in the archive's place.
+TEST_F(StrangersUpload, FifoForTheWorkingCopyHoldsNothingUp) {
+    const std::string roots = upload("roots");
+    fs::create_directory(roots);
+    const std::string b = roots + "/b.zip";
+    const std::string before = make_upload(b);
+    const std::string zip = E2E_SYSTEM_ZIP;
+    steer_site_program(
+        kZip, zip, "-jqq", steer_,
+        "    '" + zip + "' \"$@\" || exit\n" +
+            "    case $3 in *.nfo) rm -f \"$2\" && mkfifo \"$2\" ;; esac\n    exit 0",
+        false);
+    RunResult result = run_tagger({"-v", b});
+    EXPECT_NE(result.out.find("error!\nvelmotag: replacing '" + b + "': "), std::string::npos)
+        << result.out;
+    EXPECT_EQ(read_file(b), before);
 }
 
 // The uploader renames a hard link to another user's file over the archive

@@ -165,7 +165,7 @@ TEST_F(MarkRecordFile, StaleDamagedOrForeignRecordIsNeverTrusted) {
     const std::vector<std::pair<std::string, std::function<void()>>> harms = {
         {"its head is damaged or cut short",
          [&] { velmo::test::write_file(record_path(), std::string(8192, 'x')); }},
-        {"it is 4096 bytes long",
+        {"it is " + std::to_string(kPageSize) + " bytes long",
          [&] { velmo::test::write_file(record_path(), whole.substr(0, kPageSize)); }},
         {"users other than its owner can write it",
          [&] {
