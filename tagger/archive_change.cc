@@ -336,7 +336,13 @@ bool ArchiveChange::keep_inline() {
 
 bool ArchiveChange::keep_beside() {
     const int dir = job_.dir_fd();
-    if (!make_private_directory_beside() || !make_copy(private_fd_.get(), kBackupName))
+    // Named in the journal before the copy is made: a run killed while it
+    // copies leaves the directory to the next run, whatever that one is
+    // given. Nothing of the archive has changed yet, so this need not be on
+    // disk.
+    record_.begun = now_realtime();
+    if (!make_private_directory_beside() || !write_journal(false) ||
+        !make_copy(private_fd_.get(), kBackupName))
         return false;
     const int kept = private_fd_.get();
     record_.begun = now_realtime();
@@ -400,7 +406,7 @@ bool ArchiveChange::make_working_copy() {
     // changes: the record only helps the next run tidy up, and need not be
     // on disk.
     record_.begun = now_realtime();
-    if (!make_copy(work_fd_.get(), kWorkingCopyName) || !write_journal(false))
+    if (!write_journal(false) || !make_copy(work_fd_.get(), kWorkingCopyName))
         return false;
     zip_target_ =
         job_.dir_path() + "/" + record_.private_name + "/" + kWorkDirName + "/" + kWorkingCopyName;
