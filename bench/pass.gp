@@ -9,6 +9,7 @@ set title "velmotag -s: a pass over tagged archives against their number"
 set xlabel "archives in the upload area"
 set ylabel "time of the pass (s)"
 set logscale xy
+set xrange [700:150000]
 set format x "10^{%T}"
 set format y "10^{%T}"
 set grid
