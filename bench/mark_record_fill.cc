@@ -20,6 +20,7 @@
 #include <iostream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int main() {
@@ -43,17 +44,19 @@ int main() {
                            st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
                            st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec, seen, path});
     }
-    std::uint32_t pages = 16;
+    mark_record::Head head{16, fingerprint, 0};
+    if (getentropy(&head.salt, sizeof head.salt) != 0)
+        return 1;
     std::vector<std::string> contents;
-    while (!mark_record::lay_out_pages(entries, pages, fingerprint, &contents))
-        pages *= 2;
+    while (!mark_record::lay_out_pages(entries, head, &contents))
+        head.pages *= 2;
     std::ofstream out(std::string(STATE_DIR) + "/marks/record", std::ios::binary | std::ios::trunc);
-    out << mark_record::encode_head({pages, fingerprint});
+    out << mark_record::encode_head(head);
     for (std::string &page : contents) {
         page.resize(mark_record::kPageSize, '\0');
         out << page;
     }
     out.close();
-    std::printf("entries %zu pages %u\n", entries.size(), pages);
+    std::printf("entries %zu pages %u\n", entries.size(), head.pages);
     return out ? 0 : 1;
 }

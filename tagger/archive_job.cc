@@ -4,7 +4,6 @@
 #include "private_dirs.h"
 
 #include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
@@ -49,7 +48,6 @@ ArchiveJob::Opened ArchiveJob::open_at_name() {
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!archive_fd_)
         return errno == ELOOP ? Opened::NotRegular : Opened::Missing;
-    clock_gettime(CLOCK_REALTIME, &opened_at_);
     if (fstat(archive_fd_.get(), &archive_stat_) != 0)
         return Opened::Missing;
     if (!S_ISREG(archive_stat_.st_mode) || name_.empty())

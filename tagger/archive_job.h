@@ -64,9 +64,6 @@ class ArchiveJob {
     const std::vector<PathStep> &path_steps() const { return steps_; }
     int archive_fd() const { return archive_fd_.get(); }
     const struct stat &archive_stat() const { return archive_stat_; }
-    // The clock just before archive_stat() was taken: what is read of the
-    // archive later is what it held then or after.
-    const timespec &opened_at() const { return opened_at_; }
 
     // True when the archive's name still leads to the file opened, with the
     // size and modification time it had then.
@@ -99,7 +96,6 @@ class ArchiveJob {
     UniqueFd archive_fd_;
     UniqueFd result_fd_;
     struct stat archive_stat_ {};
-    timespec opened_at_{};
     ArchiveLock lock_;
     ChildCredentials credentials_;
 };

@@ -20,6 +20,7 @@
 #include "stop_signals.h"
 #include "unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -29,6 +30,7 @@
 #include <grp.h>
 #include <linux/close_range.h>
 #include <poll.h>
+#include <set>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -154,31 +156,46 @@ ChildStatus status_of(int wait_status) {
 
 void wake_only(int) {}
 
-// True when a process of the session `sid` is stopped: the child itself
-// is seen stopping by waitpid, but not what it started (the archiver under
-// a shell), which would hold the run until its deadline.
-bool session_has_stopped_process(pid_t sid) {
-    UniqueFd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+// A process as /proc/PID/stat tells it: "pid (comm) state ppid pgrp
+// session ...", where comm may hold anything. False when it is gone.
+bool process_state(int proc_fd, const std::string &pid, char *state, long *session) {
+    char stat[512];
+    const UniqueFd fd(openat(proc_fd, (pid + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+    const ssize_t n = fd ? read(fd.get(), stat, sizeof stat - 1) : -1;
+    if (n <= 0)
+        return false;
+    stat[n] = '\0';
+    const char *after = std::strrchr(stat, ')');
+    long ppid = 0, pgrp = 0;
+    return after && std::sscanf(after + 1, " %c %ld %ld %ld", state, &ppid, &pgrp, session) == 4;
+}
+
+// The processes of the session `sid` that are stopped, by job control or
+// by a tracer: the child itself is seen stopping by waitpid, but not what
+// it started (the archiver under a shell), nor one that its owner traces,
+// either of which would hold the run until its deadline.
+std::set<std::string> stopped_in_session(pid_t sid) {
+    std::set<std::string> stopped;
+    const UniqueFd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const std::string &name :
          proc ? directory_entries(proc.get()) : std::vector<std::string>{}) {
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        char stat[512];
-        const UniqueFd fd(openat(proc.get(), (name + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
-        const ssize_t n = fd ? read(fd.get(), stat, sizeof stat - 1) : -1;
-        if (n <= 0)
-            continue;
-        stat[n] = '\0';
-        // "pid (comm) state ppid pgrp session ...": comm may hold anything.
-        const char *after = std::strrchr(stat, ')');
         char state = 0;
-        long ppid = 0, pgrp = 0, session = 0;
-        if (after &&
-            std::sscanf(after + 1, " %c %ld %ld %ld", &state, &ppid, &pgrp, &session) == 4 &&
-            session == sid && state == 'T')
-            return true;
+        long session = 0;
+        if (name.find_first_not_of("0123456789") == std::string::npos &&
+            process_state(proc.get(), name, &state, &session) && session == sid &&
+            (state == 'T' || state == 't'))
+            stopped.insert(name);
     }
-    return false;
+    return stopped;
+}
+
+// True when the child `pid`, which its tracer may hold after its death,
+// is dead: a zombie is not waited for until the tracer lets it go.
+bool is_zombie(pid_t pid) {
+    const UniqueFd proc(open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    char state = 0;
+    long session = 0;
+    return proc && process_state(proc.get(), std::to_string(pid), &state, &session) && state == 'Z';
 }
 
 // The signals that end a sleep of the wait: the child's end or stop, and a
@@ -218,6 +235,7 @@ ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &p
     Clock::time_point next_tick = started + std::chrono::seconds(1);
     ChildKill killed = ChildKill::None;
     int stop_signal = 0;
+    std::set<std::string> stopped_before;
     const auto kill_session = [&](ChildKill why) {
         if (killed != ChildKill::None)
             return;
@@ -242,6 +260,10 @@ ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &p
             status = ChildStatus::start_failed(errno);
             break;
         }
+        if (killed != ChildKill::None && is_zombie(pid)) {
+            status.signal = SIGKILL;
+            break;
+        }
         const Clock::time_point now = Clock::now();
         if (stop_requested())
             kill_session(ChildKill::Stop);
@@ -250,10 +272,16 @@ ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &p
         if (now >= next_tick) {
             if (start.tick)
                 start.tick();
-            if (killed == ChildKill::None && session_has_stopped_process(pid)) {
+            // Stopped for two looks in a row: a debugger's stops at each
+            // system call pass in a moment.
+            std::set<std::string> stopped = stopped_in_session(pid);
+            if (killed == ChildKill::None &&
+                std::any_of(stopped.begin(), stopped.end(),
+                            [&](const std::string &p) { return stopped_before.count(p) != 0; })) {
                 stop_signal = SIGSTOP;
                 kill_session(ChildKill::Held);
             }
+            stopped_before = std::move(stopped);
             next_tick = now + std::chrono::seconds(1);
         }
         const Clock::time_point wake_at = std::min(next_tick, deadline);

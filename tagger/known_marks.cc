@@ -9,12 +9,15 @@
 #include "settings.h"
 #include "state_dir.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -86,6 +89,10 @@ void add_site_file(std::string *facts, const char *name) {
 
 } // namespace
 
+bool listed_name_holds_keyword(const MemberName &member) {
+    return !member.unicode_path && holds_keyword(member.name.substr(0, member.name.find('\0')));
+}
+
 std::uint64_t mark_fingerprint() {
     std::string facts;
     add_part(&facts, "velmotag " VELMOTAG_VERSION);
@@ -114,67 +121,58 @@ MarkRecord *mark_record_of_run() {
     return record.get();
 }
 
-// True when the member names of the archive open in `fd`, read through
-// `fd` while it stayed as `st` tells, show a keyword.
-bool names_show_mark(int fd, const struct stat &st) {
-    const mark_record::Entry expected = entry_of(st, 0, "");
-    struct stat before, after;
-    std::vector<std::string> names;
-    if (fstat(fd, &before) != 0 || !same_state(expected, before) ||
-        !read_member_names(fd, &names, kNamesMax) || fstat(fd, &after) != 0 ||
-        !same_state(expected, after))
+// The file systems whose files change their change time on every first
+// write through a shared mapping after their pages went to disk: on
+// others (tmpfs keeps no pages on disk) a mapping could rewrite an archive
+// without a trace, and no entry is made.
+bool times_follow_mapped_writes(int fd) {
+    constexpr unsigned long kExt = 0xEF53, kXfs = 0x58465342, kBtrfs = 0x9123683E;
+    struct statfs fs;
+    if (fstatfs(fd, &fs) != 0)
         return false;
-    for (const std::string &name : names) {
-        if (holds_keyword(name))
-            return true;
-    }
-    return false;
+    const auto type = static_cast<unsigned long>(fs.f_type);
+    return type == kExt || type == kXfs || type == kBtrfs;
+}
+
+// The archive open in `fd`, as it is now, when its own member names show
+// a keyword, read by the tagger itself: what unzip listed is what its
+// name led to, which an owner swapping directories could point elsewhere.
+// Its dirty pages go to disk first, so that a write through a mapping made
+// before it cannot go on unseen: each later one moves the change time.
+std::optional<mark_record::Entry> entry_from_own_names(int fd, const std::string &path) {
+    struct stat before, after;
+    std::vector<MemberName> names;
+    if (!times_follow_mapped_writes(fd) || fdatasync(fd) != 0)
+        return std::nullopt;
+    const std::int64_t seen = now();
+    if (fstat(fd, &before) != 0 || !read_member_names(fd, &names, kNamesMax) ||
+        fstat(fd, &after) != 0)
+        return std::nullopt;
+    const mark_record::Entry entry = entry_of(before, seen, path);
+    if (!same_state(entry, after) ||
+        std::none_of(names.begin(), names.end(), listed_name_holds_keyword))
+        return std::nullopt;
+    return entry;
 }
 
 } // namespace
 
 bool known_to_carry_mark(const char *arg) {
     MarkRecord *record = mark_record_of_run();
-    if (!record)
-        return false;
-    const std::int64_t seen = now();
     struct stat st;
     mark_record::Entry entry;
-    if (lstat(arg, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !record->find(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-                      &entry) ||
-        !same_state(entry, st))
-        return false;
-    if (seen_after_last_change(entry))
-        return true;
-    // Seen too soon after its last change: its own names must show the
-    // mark, and once they do late enough, the entry is trusted as it is.
-    const UniqueFd fd(open(arg, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd || !names_show_mark(fd.get(), st))
-        return false;
-    entry.seen = seen;
-    if (seen_after_last_change(entry))
-        record->put(entry);
-    return true;
+    return record && lstat(arg, &st) == 0 && S_ISREG(st.st_mode) &&
+           record->find(static_cast<std::uint64_t>(st.st_dev),
+                        static_cast<std::uint64_t>(st.st_ino), &entry) &&
+           same_state(entry, st) && seen_after_last_change(entry);
 }
 
 void remember_mark(const ArchiveJob &job, Outcome outcome) {
     MarkRecord *record = mark_record_of_run();
-    struct stat st;
-    if (!record)
+    if (!record || outcome != Outcome::AlreadyTagged || job.archive_fd() < 0)
         return;
-    if (outcome == Outcome::AlreadyTagged) {
-        // Seen as it was opened, before the listing read it, and the same
-        // file still.
-        const mark_record::Entry entry =
-            entry_of(job.archive_stat(), nanoseconds(job.opened_at()), job.path());
-        if (job.archive_fd() >= 0 && fstat(job.archive_fd(), &st) == 0 && same_state(entry, st))
-            record->put(entry);
-    } else if (outcome == Outcome::Tagged) {
-        // Seen now, just as this run left it: too soon after its last
-        // change to trust at once (known_to_carry_mark).
-        const std::int64_t seen = now();
-        if (job.result_fd() >= 0 && fstat(job.result_fd(), &st) == 0)
-            record->put(entry_of(st, seen, job.path()));
-    }
+    if (const std::optional<mark_record::Entry> entry =
+            entry_from_own_names(job.archive_fd(), job.path());
+        entry && seen_after_last_change(*entry))
+        record->put(*entry);
 }

@@ -145,7 +145,7 @@ bool read_zip_directory(int fd, ZipDirectory *directory) {
     return false;
 }
 
-bool read_member_names(int fd, std::vector<std::string> *names, unsigned long long max_bytes) {
+bool read_member_names(int fd, std::vector<MemberName> *names, unsigned long long max_bytes) {
     ZipDirectory directory;
     if (!read_zip_directory(fd, &directory) || directory.bytes > max_bytes ||
         directory.bytes > directory.end_at)
@@ -162,11 +162,19 @@ bool read_member_names(int fd, std::vector<std::string> *names, unsigned long lo
     std::size_t at = 0;
     while (at + kEntryHead <= bytes.size() && little_endian(data + at, 4) == 0x02014b50) {
         const std::size_t name_length = little_endian(data + at + 28, 2);
-        const std::size_t rest =
-            name_length + little_endian(data + at + 30, 2) + little_endian(data + at + 32, 2);
+        const std::size_t extra_length = little_endian(data + at + 30, 2);
+        const std::size_t rest = name_length + extra_length + little_endian(data + at + 32, 2);
         if (rest > bytes.size() - at - kEntryHead)
             return false;
-        names->emplace_back(bytes, at + kEntryHead, name_length);
+        MemberName member{bytes.substr(at + kEntryHead, name_length), false};
+        // The extra field: blocks of a 2-byte id, a 2-byte length and data.
+        const unsigned char *extra = data + at + kEntryHead + name_length;
+        for (std::size_t i = 0; i + 4 <= extra_length;
+             i += 4 + static_cast<std::size_t>(little_endian(extra + i + 2, 2))) {
+            if (little_endian(extra + i, 2) == 0x7075)
+                member.unicode_path = true;
+        }
+        names->push_back(std::move(member));
         at += kEntryHead + rest;
     }
     return at == bytes.size() && names->size() == directory.members;

@@ -45,10 +45,18 @@ bool read_zip_directory(int fd, ZipDirectory *directory);
 // out four times over in escapes, and its numbers.
 long long listing_limit(const ZipDirectory &directory);
 
-// The names of the members of the archive in `fd`, as its central
-// directory holds them, read through `fd` alone. Returns false when the
-// directory is not whole where its end record puts it, or names another
-// number of members, or is larger than `max_bytes`.
-bool read_member_names(int fd, std::vector<std::string> *names, unsigned long long max_bytes);
+// A member's name as the archive's central directory holds it, and whether
+// its entry carries a Unicode path of its own (Info-ZIP's extra field
+// 0x7075), which unzip shows in its place.
+struct MemberName {
+    std::string name;
+    bool unicode_path = false;
+};
+
+// The names of the members of the archive in `fd`, read through `fd`
+// alone. Returns false when the directory is not whole where its end
+// record puts it, or names another number of members, or is larger than
+// `max_bytes`.
+bool read_member_names(int fd, std::vector<MemberName> *names, unsigned long long max_bytes);
 
 #endif

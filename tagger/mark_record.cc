@@ -125,8 +125,7 @@ bool MarkRecord::find(std::uint64_t dev, std::uint64_t ino, Entry *found) {
     if (state_ == State::Unopened)
         state_ = open_record(O_RDONLY);
     std::string page;
-    return state_ == State::Usable &&
-           read_page(mark_record::page_of(dev, ino, head_.pages), &page) &&
+    return state_ == State::Usable && read_page(mark_record::page_of(dev, ino, head_), &page) &&
            mark_record::find_entry(page, fingerprint_, dev, ino, found);
 }
 
@@ -163,7 +162,7 @@ bool MarkRecord::put_locked(const Entry &entry) {
     case State::Usable:
         break;
     }
-    const std::uint32_t page = mark_record::page_of(entry.dev, entry.ino, head_.pages);
+    const std::uint32_t page = mark_record::page_of(entry.dev, entry.ino, head_);
     std::string bytes;
     std::vector<Entry> entries;
     if (!read_page(page, &bytes))
@@ -171,11 +170,13 @@ bool MarkRecord::put_locked(const Entry &entry) {
     // Under the lock no write tears a page: one that does not read whole
     // is damaged.
     const bool page_whole = mark_record::read_entries(bytes, fingerprint_, &entries);
-    if (page_whole) {
+    // The entries of files gone from their paths make room when the page
+    // has none left.
+    for (const bool pruned : {false, true}) {
         std::string rewritten;
-        bool fits = mark_record::append_entry(&rewritten, entry, fingerprint_);
+        bool fits = page_whole && mark_record::append_entry(&rewritten, entry, fingerprint_);
         for (const Entry &e : entries) {
-            if (fits && !same_file(e, entry) && still_at_path(e))
+            if (fits && !same_file(e, entry) && (!pruned || still_at_path(e)))
                 fits = mark_record::append_entry(&rewritten, e, fingerprint_);
         }
         if (fits) {
@@ -217,19 +218,21 @@ std::vector<Entry> MarkRecord::live_entries(bool *whole) const {
 }
 
 bool MarkRecord::write_new(std::uint32_t pages, const std::vector<Entry> &entries) {
+    mark_record::Head head{pages, fingerprint_, 0};
+    if (getentropy(&head.salt, sizeof head.salt) != 0)
+        return false;
     std::vector<std::string> contents;
-    while (!mark_record::lay_out_pages(entries, pages, fingerprint_, &contents)) {
-        pages *= 2;
-        if (pages > mark_record::kMaxPages)
+    while (!mark_record::lay_out_pages(entries, head, &contents)) {
+        head.pages *= 2;
+        if (head.pages > mark_record::kMaxPages)
             return false;
     }
     std::string name;
     UniqueFd file = make_private_file(dir_fd_, kNewPrefix, &name);
     if (!file)
         return false;
-    bool written = write_fully(file.get(), mark_record::encode_head({pages, fingerprint_}).data(),
-                               kPageSize, 0);
-    for (std::uint32_t i = 0; written && i < pages; ++i) {
+    bool written = write_fully(file.get(), mark_record::encode_head(head).data(), kPageSize, 0);
+    for (std::uint32_t i = 0; written && i < head.pages; ++i) {
         contents[i].resize(kPageSize, '\0');
         written = write_fully(file.get(), contents[i].data(), kPageSize, page_offset(i));
     }

@@ -36,11 +36,12 @@ class MarkRecord {
     // under this fingerprint.
     bool find(std::uint64_t dev, std::uint64_t ino, mark_record::Entry *found);
 
-    // Puts `entry` in the record in place of any entry of the same file,
-    // and drops, from the page it goes to, the entries of files that are no
-    // longer at their paths. Returns false when it could not (the lock was
-    // busy for a minute, a stop came, the disk is full, or the path is too
-    // long to keep).
+    // Puts `entry` in the record in place of any entry of the same file.
+    // When its page is full, the entries of files that are no longer at
+    // their paths make room; when that is not enough, the file is rebuilt
+    // with twice the pages and without any such entry. Returns false when
+    // it could not (the lock was busy for a minute, a stop came, the disk
+    // is full, or the path is too long to keep).
     bool put(const mark_record::Entry &entry);
 
   private:

@@ -9,7 +9,8 @@ namespace {
 constexpr std::string_view kMagic = "velmotag marks 1\n";
 constexpr std::size_t kPagesAt = 20;
 constexpr std::size_t kFingerprintAt = 24;
-constexpr std::size_t kHeadSumAt = 32;
+constexpr std::size_t kSaltAt = 32;
+constexpr std::size_t kHeadSumAt = 40;
 
 // An entry: its length (2 bytes), six numbers of 8 bytes, the path, and
 // the checksum (8 bytes).
@@ -98,6 +99,7 @@ std::string encode_head(const Head &head) {
     page.resize(kPagesAt, '\0');
     put(&page, head.pages, 4);
     put(&page, head.fingerprint, 8);
+    put(&page, head.salt, 8);
     put(&page, fnv1a64(page), 8);
     page.resize(kPageSize, '\0');
     return page;
@@ -112,11 +114,12 @@ bool decode_head(std::string_view page, Head *head) {
         return false;
     head->pages = pages;
     head->fingerprint = get(page, kFingerprintAt, 8);
+    head->salt = get(page, kSaltAt, 8);
     return true;
 }
 
-std::uint32_t page_of(std::uint64_t dev, std::uint64_t ino, std::uint32_t pages) {
-    return static_cast<std::uint32_t>(mix(ino ^ mix(dev)) & (pages - 1));
+std::uint32_t page_of(std::uint64_t dev, std::uint64_t ino, const Head &head) {
+    return static_cast<std::uint32_t>(mix(ino ^ mix(dev ^ mix(head.salt))) & (head.pages - 1));
 }
 
 bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerprint) {
@@ -135,11 +138,11 @@ bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerpri
     return true;
 }
 
-bool lay_out_pages(const std::vector<Entry> &entries, std::uint32_t pages,
-                   std::uint64_t fingerprint, std::vector<std::string> *contents) {
-    contents->assign(pages, std::string());
+bool lay_out_pages(const std::vector<Entry> &entries, const Head &head,
+                   std::vector<std::string> *contents) {
+    contents->assign(head.pages, std::string());
     for (const Entry &e : entries) {
-        if (!append_entry(&(*contents)[page_of(e.dev, e.ino, pages)], e, fingerprint))
+        if (!append_entry(&(*contents)[page_of(e.dev, e.ino, head)], e, head.fingerprint))
             return false;
     }
     return true;

@@ -4,11 +4,12 @@
 // page, whatever the number of archives:
 //
 // - page 0, the head: a magic line (which names the format, and with it
-//   the page size), the number of entry pages (a power of two), the fingerprint of everything that
-//   decides "tagged" (the site's configuration and files, the tagger's version), and a checksum of
-//   these;
+//   the page size), the number of entry pages (a power of two), the
+//   fingerprint of everything that decides "tagged" (the site's
+//   configuration and files, the tagger's version), the salt of the page
+//   placement, and a checksum of these;
 // - pages 1 to N: the entries of the archives whose device and inode hash
-//   to that page, one after another, then zeros. An entry holds the file's
+//   (with the salt) to that page, one after another, then zeros. An entry holds the file's
 //   device, inode, size, modification and change times, when it was seen
 //   carrying the mark, and its path, then a checksum seeded with the
 //   fingerprint: a torn, foreign or stale entry never passes for one.
@@ -33,6 +34,10 @@ inline constexpr std::uint32_t kMaxPages = 1U << 22;
 struct Head {
     std::uint32_t pages = 0; // entry pages, a power of two
     std::uint64_t fingerprint = 0;
+    // Chosen at random for each file: which page an archive's entry goes
+    // to is none of an uploader's business, lest it pile its own archives
+    // into one page and make the file grow for nothing.
+    std::uint64_t salt = 0;
 };
 
 // The file of an archive as it was seen carrying the mark. Times are
@@ -52,9 +57,9 @@ std::string encode_head(const Head &head);
 // False when `page` is not a head this format writes.
 bool decode_head(std::string_view page, Head *head);
 
-// The entry page of the file with device `dev` and inode `ino`, 0 to
-// pages - 1. REQUIRES: pages is a power of two.
-std::uint32_t page_of(std::uint64_t dev, std::uint64_t ino, std::uint32_t pages);
+// The entry page of the file with device `dev` and inode `ino` in a file
+// with `head`, 0 to head.pages - 1. REQUIRES: head.pages is a power of two.
+std::uint32_t page_of(std::uint64_t dev, std::uint64_t ino, const Head &head);
 
 // Appends the encoding of `entry` to `page`, the entries of one page so
 // far. Returns false, and leaves `page` as it was, when the entry would
@@ -66,11 +71,11 @@ bool append_entry(std::string *page, const Entry &entry, std::uint64_t fingerpri
 bool find_entry(std::string_view page, std::uint64_t fingerprint, std::uint64_t dev,
                 std::uint64_t ino, Entry *found);
 
-// Lays `entries` out in `pages` entry pages (each without its trailing
-// zeros) in *contents. Returns false when some page cannot hold its
-// entries, or an entry's path is too long.
-bool lay_out_pages(const std::vector<Entry> &entries, std::uint32_t pages,
-                   std::uint64_t fingerprint, std::vector<std::string> *contents);
+// Lays `entries` out in the entry pages of a file with `head` (each page
+// without its trailing zeros) in *contents. Returns false when some page
+// cannot hold its entries, or an entry's path is too long.
+bool lay_out_pages(const std::vector<Entry> &entries, const Head &head,
+                   std::vector<std::string> *contents);
 
 // Every entry of `page`. Returns false when some bytes of the page are not
 // an entry with a right checksum (the entries before them are still

@@ -16,7 +16,9 @@
 #include <grp.h>
 #include <pwd.h>
 #include <string>
+#include <sys/ptrace.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -166,6 +168,32 @@ TEST(ChildProcess, DeadlineStoppedChildAndStopRequestKillTheSession) {
                           : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+// A child that a tracer holds stopped (as an uploader can its own zip) is
+// seen and killed, and not waited for while the tracer keeps its corpse.
+TEST(ChildProcess, ChildHeldByATracerHoldsNothingUp) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to trace a process that is not its own child";
+    pid_t child = -1, tracer = -1;
+    ChildStart start;
+    start.program = "/bin/sleep";
+    start.argv = {"sleep", "60"};
+    start.time_limit = 20;
+    start.started = [&](pid_t pid) {
+        child = pid;
+        tracer = fork();
+        if (tracer == 0) {
+            ptrace(PTRACE_ATTACH, pid, nullptr, nullptr);
+            for (;;)
+                pause(); // never lets go
+        }
+    };
+    const ChildStatus held = run_child(start);
+    kill(tracer, SIGKILL);
+    waitpid(tracer, nullptr, 0);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(held.killed, ChildKill::Held);
 }
 
 // A descriptor the tagger's caller left open (not close-on-exec) never

@@ -1,5 +1,7 @@
 // The mark record's bytes and its file: what a run finds again, what
 // overlapping writers keep, and what is never taken for an entry.
+#include "known_marks.h"
+#include "listing_facts.h"
 #include "mark_record.h"
 #include "settings.h"
 #include "support/files.h"
@@ -33,13 +35,19 @@ bool same(const Entry &a, const Entry &b) {
 
 TEST(MarkRecordFormat, HeadAndEntriesReadBackOnlyAsWritten) {
     mark_record::Head head;
-    ASSERT_TRUE(mark_record::decode_head(mark_record::encode_head({64, kFingerprint}), &head));
+    ASSERT_TRUE(mark_record::decode_head(mark_record::encode_head({64, kFingerprint, 5}), &head));
     EXPECT_EQ(head.pages, 64U);
     EXPECT_EQ(head.fingerprint, kFingerprint);
-    std::string altered = mark_record::encode_head({64, kFingerprint});
+    EXPECT_EQ(head.salt, 5U);
+    // Where an entry goes is the salt's to say, not the inode's alone.
+    int moved = 0;
+    for (std::uint64_t ino = 0; ino < 64; ++ino)
+        moved += mark_record::page_of(7, ino, head) != mark_record::page_of(7, ino, {64, 0, 6});
+    EXPECT_GT(moved, 32);
+    std::string altered = mark_record::encode_head({64, kFingerprint, 5});
     altered[25] ^= 1;
     EXPECT_FALSE(mark_record::decode_head(altered, &head));
-    EXPECT_FALSE(mark_record::decode_head(mark_record::encode_head({48, kFingerprint}), &head));
+    EXPECT_FALSE(mark_record::decode_head(mark_record::encode_head({48, kFingerprint, 5}), &head));
     EXPECT_FALSE(mark_record::decode_head(std::string(kPageSize, '\0'), &head));
 
     std::string page;
@@ -73,6 +81,45 @@ TEST(MarkRecordFormat, APageTakesNoMoreThanItHolds) {
     EXPECT_TRUE(mark_record::read_entries(page + std::string(kPageSize - page.size(), '\0'),
                                           kFingerprint, &entries));
     EXPECT_EQ(entries.size(), static_cast<std::size_t>(count));
+}
+
+// A central directory of entries (name, extra field) and its end record:
+// all that the tagger's own reading of member names looks at.
+std::string central_directory(const std::vector<std::pair<std::string, std::string>> &entries) {
+    const auto le = [](std::uint32_t value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i)
+            out += static_cast<char>(value >> (8 * i));
+        return out;
+    };
+    std::string directory;
+    for (const auto &[name, extra] : entries)
+        directory += le(0x02014b50, 4) + std::string(24, '\0') + le(name.size(), 2) +
+                     le(extra.size(), 2) + std::string(14, '\0') + name + extra;
+    return directory + le(0x06054b50, 4) + std::string(4, '\0') + le(entries.size(), 2) +
+           le(entries.size(), 2) + le(directory.size(), 4) + le(0, 4) + le(0, 2);
+}
+
+// The names that decide an entry are the ones unzip lists: cut at a NUL,
+// and none with a Unicode path of its own, which unzip shows instead.
+using MarkRecordNames = TaggerUnitTest;
+
+TEST_F(MarkRecordNames, OwnReadingSeesWhatUnzipLists) {
+    copy_limited(settings.keywords[0], "VELMO97", kKeywordMax);
+    settings.keyword_count = 1;
+    const std::string unicode_path = std::string("\x75\x70\x05\0", 4) + "\1abcd";
+    TempFile zip(central_directory({{std::string("x\0VELMO97.NFO", 13), ""},
+                                    {"velmo97.nfo", unicode_path},
+                                    {"sub/velmo97.nfo", "\x55\x54\0\0"}}));
+    const int fd = open(zip.path().c_str(), O_RDONLY);
+    std::vector<MemberName> names;
+    ASSERT_TRUE(read_member_names(fd, &names, 1 << 20));
+    close(fd);
+    ASSERT_EQ(names.size(), 3U);
+    EXPECT_FALSE(listed_name_holds_keyword(names[0]));
+    EXPECT_TRUE(names[1].unicode_path);
+    EXPECT_FALSE(listed_name_holds_keyword(names[1]));
+    EXPECT_TRUE(listed_name_holds_keyword(names[2]));
 }
 
 class MarkRecordFile : public TaggerUnitTest {
@@ -122,9 +169,10 @@ class MarkRecordFile : public TaggerUnitTest {
 // file has grown; an entry of the same file replaces the old one; files
 // gone from their paths drop out when the file is rebuilt.
 TEST_F(MarkRecordFile, WritersInTurnKeepEveryEntryAsTheFileGrows) {
+    constexpr int kCount = 2000;
     MarkRecord first = record(), second = record();
     std::vector<Entry> entries;
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < kCount; ++i) {
         entries.push_back(archive("a" + std::to_string(i)));
         ASSERT_TRUE((i % 2 ? first : second).put(entries.back())) << i;
     }
@@ -132,20 +180,23 @@ TEST_F(MarkRecordFile, WritersInTurnKeepEveryEntryAsTheFileGrows) {
     changed.size = 99;
     ASSERT_TRUE(first.put(changed));
     EXPECT_TRUE(holds(changed));
-    for (int i = 0; i < 3000; i += 7)
+    for (int i = 0; i < kCount; i += 7)
         EXPECT_TRUE(i == 5 || holds(entries[i])) << i;
-    EXPECT_GT(fs::file_size(record_path()), 3000 * 60);
+    const std::uintmax_t grown = fs::file_size(record_path());
+    EXPECT_GT(grown, 17 * kPageSize);
 
-    // Made before the others go, so that no inode of theirs comes back.
+    // Made before the others go, so that no inode of theirs comes back;
+    // put until the file is rebuilt once more.
     std::vector<Entry> later;
-    for (int i = 3000; i < 6000; ++i)
+    for (int i = kCount; i < 3 * kCount; ++i)
         later.push_back(archive("a" + std::to_string(i)));
-    for (int i = 0; i < 2000; ++i)
+    for (int i = 0; i < kCount / 2; ++i)
         fs::remove(entries[i].path);
-    for (const Entry &e : later)
-        ASSERT_TRUE(first.put(e));
+    for (std::size_t i = 0; i < later.size() && fs::file_size(record_path()) == grown; ++i)
+        ASSERT_TRUE(first.put(later[i]));
+    EXPECT_GT(fs::file_size(record_path()), grown);
     EXPECT_FALSE(holds(entries[10]));
-    EXPECT_TRUE(holds(entries[2500]));
+    EXPECT_TRUE(holds(entries[kCount - 10]));
     EXPECT_FALSE(path_exists(dir_.path("record.damaged")));
     EXPECT_TRUE(logged_lines().empty());
 }
