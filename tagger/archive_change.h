@@ -5,7 +5,8 @@
 // run's journal (change_journal.h). When a step fails or a stop comes, the
 // original is put back at once; when the run is killed or the power fails,
 // the next run puts it back (change_recovery.h). Only when the changed
-// archive and its directory entry are on disk is "done" said.
+// archive, its directory entry and the mark that the change is complete
+// are on disk is "done" said.
 //
 // An ordinary archive is handed to zip under its own name, and zip replaces
 // it with a new file at each step. A small one (under kInlineBelow) is
