@@ -11,26 +11,25 @@
 #include "config.h"
 #include "fixed_paths.h"
 #include "known_marks.h"
-#include "mark_record_format.h"
+#include "mark_record.h"
 #include "settings.h"
+#include "unique_fd.h"
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
 #include <string>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 int main() {
     settings.verbose = 0;
     if (read_datafile() != 0)
         return 1;
-    const std::uint64_t fingerprint = mark_fingerprint();
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    const std::int64_t seen = now.tv_sec * 1'000'000'000LL + now.tv_nsec;
+    const std::int64_t seen = mark_record::nanoseconds(now);
     std::vector<mark_record::Entry> entries;
     for (std::string path; std::getline(std::cin, path);) {
         struct stat st;
@@ -38,25 +37,17 @@ int main() {
             std::perror(path.c_str());
             return 1;
         }
-        entries.push_back({static_cast<std::uint64_t>(st.st_dev),
-                           static_cast<std::uint64_t>(st.st_ino),
-                           static_cast<std::uint64_t>(st.st_size),
-                           st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec,
-                           st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec, seen, path});
+        entries.push_back(mark_record::entry_of(st, seen, path));
     }
-    mark_record::Head head{16, fingerprint, 0};
-    if (getentropy(&head.salt, sizeof head.salt) != 0)
+    const std::string marks = std::string(STATE_DIR) + "/marks";
+    const UniqueFd dir(open(marks.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat written;
+    if (!dir || !MarkRecord(dir.get(), mark_fingerprint(), marks).replace_with(entries) ||
+        fstatat(dir.get(), "record", &written, 0) != 0) {
+        std::fprintf(stderr, "mark_record_fill: cannot write %s/record\n", marks.c_str());
         return 1;
-    std::vector<std::string> contents;
-    while (!mark_record::lay_out_pages(entries, head, &contents))
-        head.pages *= 2;
-    std::ofstream out(std::string(STATE_DIR) + "/marks/record", std::ios::binary | std::ios::trunc);
-    out << mark_record::encode_head(head);
-    for (std::string &page : contents) {
-        page.resize(mark_record::kPageSize, '\0');
-        out << page;
     }
-    out.close();
-    std::printf("entries %zu pages %u\n", entries.size(), head.pages);
-    return out ? 0 : 1;
+    std::printf("entries %zu pages %lld\n", entries.size(),
+                static_cast<long long>(written.st_size / mark_record::kPageSize - 1));
+    return 0;
 }

@@ -27,6 +27,7 @@
 
 #include "archiver_commands.h"
 #include "change_recovery.h"
+#include "fd_io.h"
 #include "file_copy.h"
 #include "fixed_paths.h"
 #include "private_dirs.h"
@@ -37,7 +38,6 @@
 #include "zip_leftovers.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -63,17 +63,6 @@ std::string why_errno() {
     return std::strerror(errno);
 }
 
-timespec now_realtime() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now;
-}
-
-const std::string &boot_id() {
-    static const std::string id = current_boot_id();
-    return id;
-}
-
 // True when the file system cannot exchange two names in one rename, so
 // that the copy must be synced instead.
 bool cannot_exchange(int error) {
@@ -87,7 +76,7 @@ void ArchiveChange::fail(const char *step, const std::string &why) {
 }
 
 bool ArchiveChange::check_site_file(const char *name) {
-    const std::string path = std::string(CONF_DIR) + "/" + name;
+    const std::string path = in_conf_dir(name);
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (fd && fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode))
@@ -218,7 +207,7 @@ bool ArchiveChange::begin() {
     record_.group = st.st_gid;
     record_.mode = st.st_mode & 07777;
     record_.atime = st.st_atim;
-    record_.boot_id = boot_id();
+    record_.boot_id = current_boot_id();
     if (!has_room() || !lock_directory())
         return false;
     // The run's journal, or without a state directory the archive's lock
@@ -288,7 +277,7 @@ bool ArchiveChange::make_copy(int dir_fd, const char *name) {
 }
 
 bool ArchiveChange::make_private_directory_beside() {
-    private_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &record_.private_name);
+    private_fd_ = make_private_directory(job_.dir_fd(), kPrivatePrefix, &record_.private_name);
     if (!private_fd_) {
         fail("tagging", "cannot make a private directory beside it: " + why_errno());
         return false;
@@ -313,8 +302,7 @@ bool ArchiveChange::write_private_record() {
     UniqueFd fd(openat(private_fd_.get(), kRecordName,
                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     const std::string text = encode_record(record_);
-    if (!fd || write(fd.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        fsync(fd.get()) != 0) {
+    if (!fd || !write_fully(fd.get(), text.data(), text.size(), 0) || fsync(fd.get()) != 0) {
         fail("tagging", "cannot write the record of its change to disk: " + why_errno());
         return false;
     }
@@ -322,7 +310,7 @@ bool ArchiveChange::write_private_record() {
 }
 
 bool ArchiveChange::keep_inline() {
-    record_.begun = now_realtime();
+    record_.begun = realtime_now();
     if (!write_journal(true))
         return false;
     // What was kept is what was listed.
@@ -340,12 +328,12 @@ bool ArchiveChange::keep_beside() {
     // copies leaves the directory to the next run, whatever that one is
     // given. Nothing of the archive has changed yet, so this need not be on
     // disk.
-    record_.begun = now_realtime();
+    record_.begun = realtime_now();
     if (!make_private_directory_beside() || !write_journal(false) ||
         !make_copy(private_fd_.get(), kBackupName))
         return false;
     const int kept = private_fd_.get();
-    record_.begun = now_realtime();
+    record_.begun = realtime_now();
     if (fsync(job_.archive_fd()) != 0 || !write_private_record() || !sync_directory(kept) ||
         !sync_directory(dir) || !write_journal(true)) {
         fail("tagging", "cannot write the record of its change to disk: " + why_errno());
@@ -405,7 +393,7 @@ bool ArchiveChange::make_working_copy() {
     // Until the copy is renamed over the upload nothing of the upload
     // changes: the record only helps the next run tidy up, and need not be
     // on disk.
-    record_.begun = now_realtime();
+    record_.begun = realtime_now();
     if (!write_journal(false) || !make_copy(work_fd_.get(), kWorkingCopyName))
         return false;
     zip_target_ =

@@ -12,13 +12,8 @@
 ArchiveJob::ArchiveJob(std::string path, std::vector<uid_t> link_owners, bool resolved)
     : path_(std::move(path)), link_owners_(std::move(link_owners)),
       unresolved_errno_(resolved ? 0 : (errno != 0 ? errno : ENOENT)) {
-    const std::size_t slash = path_.rfind('/');
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    name_ = path_.substr(base);
-    if (slash == std::string::npos)
-        dir_path_ = std::string(1, '.');
-    else
-        dir_path_ = path_.substr(0, slash == 0 ? 1 : slash);
+    name_ = path_.substr(path_.rfind('/') + 1); // npos + 1 is 0
+    dir_path_ = directory_of(path_);
 }
 
 bool ArchiveJob::open_directory() {
@@ -69,13 +64,8 @@ ArchiveJob::Opened ArchiveJob::open_archive() {
     case LockOutcome::Failed:
         return Opened::LockFailed;
     }
-    if (!lock_.found_empty()) {
-        if (!end_left_change(dir_fd_.get(), name_, lock_)) {
-            lock_.keep(); // what it leads to stays for a later run
-            return Opened::Unfinished;
-        }
-        lock_.change_over();
-    }
+    if (!lock_.found_empty() && !end_left_change(dir_fd_.get(), name_, lock_))
+        return Opened::Unfinished;
     // Another run may have replaced the archive while this one waited for
     // the lock, or the change just ended put it back: go on with what the
     // name holds now.

@@ -11,9 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -23,35 +23,24 @@ constexpr char kExtractStep[] = "extracting FILE_ID.DIZ from";
 // unzip's exit status when it finds no archive at the name it is given.
 constexpr int kUnzipNoArchive = 9;
 
-// One operation as it is started.
-struct ArchiverRun {
-    ArchiverOp op;
-    std::string archive; // the name the program is given
-    std::string file;    // the listing, description or file to store
-    int output_fd;       // the listing's or description's own descriptor
-    ChildCredentials credentials;
-    long long file_size_limit;
-    std::function<void()> tick; // while the program runs, about once a second
-    std::function<void(pid_t)> started = {};
-    int held_fd = -1; // kept by the program and its children (child_process.h)
-};
+// The start of an archiver that runs as `job`'s archivers do.
+ChildStart start_as(const ArchiveJob &job) {
+    ChildStart start;
+    start.credentials = job.credentials();
+    start.cpu_seconds = CHILD_CPU_SECONDS;
+    start.time_limit = CHILD_TIME_SECONDS;
+    return start;
+}
 
-// In siteop mode the child writes the listing or description through the
-// tagger's own descriptor of it, and reads the comment through one the
-// tagger opened; in the other modes the shell line's redirections open them.
-ChildStatus run_archiver(const ArchiverRun &run) {
-    const ArchiverCall call{run.op, run.archive, run.file};
+// Runs `call` with what `start` says beyond the program and its standard
+// input and output. In siteop mode the child writes the listing or
+// description through the tagger's own descriptor of it, `output_fd`, and
+// reads the comment through one the tagger opened; in the other modes the
+// shell line's redirections open them.
+ChildStatus run_archiver(const ArchiverCall &call, int output_fd, ChildStart start) {
     // Before the echo: a line that is not run is not shown.
     if (stop_requested())
         return ChildStatus::not_started_for_stop();
-    ChildStart start;
-    start.credentials = run.credentials;
-    start.file_size_limit = run.file_size_limit;
-    start.cpu_seconds = CHILD_CPU_SECONDS;
-    start.time_limit = CHILD_TIME_SECONDS;
-    start.tick = run.tick;
-    start.started = run.started;
-    start.held_fd = run.held_fd;
     if (!settings.siteop) {
         const std::string line = shell_command(call);
         echo_command(line.c_str());
@@ -71,9 +60,9 @@ ChildStatus run_archiver(const ArchiverRun &run) {
         // Emptied only when there is something to empty: on ext4 a file
         // truncated to zero is written out as soon as it is closed.
         struct stat st;
-        if (fstat(run.output_fd, &st) != 0 || (st.st_size > 0 && ftruncate(run.output_fd, 0) != 0))
+        if (fstat(output_fd, &st) != 0 || (st.st_size > 0 && ftruncate(output_fd, 0) != 0))
             return ChildStatus::start_failed(errno);
-        start.stdout_fd = run.output_fd;
+        start.stdout_fd = output_fd;
     }
     return run_child(start);
 }
@@ -83,19 +72,21 @@ ChildStatus run_unzip(ArchiverOp op, const ArchiveJob &job, const TemporaryFile 
     const UnzipAlias alias(job.path());
     if (alias.name().empty())
         return ChildStatus::start_failed(errno);
-    return run_archiver(
-        {op, alias.name(), output.path(), output.fd(), job.credentials(), file_size_limit, {}});
+    ChildStart start = start_as(job);
+    start.file_size_limit = file_size_limit;
+    return run_archiver({op, alias.name(), output.path()}, output.fd(), std::move(start));
 }
 
 // Each zip step is noted in the change's record: when it began, that the
 // run still waits for it, and when it ended.
 ChildStatus run_zip(ArchiverOp op, const ArchiveJob &job, ArchiveChange &change,
                     const std::string &file = "") {
+    ChildStart start = start_as(job);
+    start.tick = [&change] { change.step_waiting(); };
+    start.started = [&change](pid_t pid) { change.step_child(pid); };
+    start.held_fd = change.children_lock_fd();
     change.step_starting();
-    const ChildStatus status =
-        run_archiver({op, change.zip_target(), file, -1, job.credentials(), -1,
-                      [&change] { change.step_waiting(); },
-                      [&change](pid_t pid) { change.step_child(pid); }, change.children_lock_fd()});
+    const ChildStatus status = run_archiver({op, change.zip_target(), file}, -1, std::move(start));
     change.step_ended(status);
     return status;
 }

@@ -1,5 +1,6 @@
 #include "change_journal.h"
 
+#include "fd_io.h"
 #include "file_copy.h"
 #include "private_dirs.h"
 #include "state_dir.h"
@@ -7,24 +8,21 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-ChangeJournal *run_journal = nullptr;
-
-} // namespace
+ChangeJournal &ChangeJournal::the_run_journal() {
+    static ChangeJournal journal;
+    return journal;
+}
 
 ChangeJournal *ChangeJournal::of_run() {
-    static ChangeJournal journal;
     static bool tried = false;
+    ChangeJournal &journal = the_run_journal();
     if (!tried) {
         tried = true;
-        if (journal.open_for_run())
-            run_journal = &journal;
+        journal.open_for_run();
     }
-    return run_journal;
+    return journal.own_fd_ ? &journal : nullptr;
 }
 
 bool ChangeJournal::open_for_run() {
@@ -68,20 +66,19 @@ void ChangeJournal::abandon() {
     own_fd_.reset(); // unlocked: the next run ends what it holds
     children_fd_.reset();
     fd_ = -1;
-    if (!open_for_run())
-        run_journal = nullptr;
+    open_for_run();
 }
 
 void ChangeJournal::end_of_run() {
-    if (!run_journal || run_journal->holds_change_)
+    ChangeJournal &journal = the_run_journal();
+    if (!journal.own_fd_ || journal.holds_change_)
         return;
     // The children's lock first, so that it never outlives its journal.
-    unlinkat(run_journal->dir_fd_, (run_journal->name_ + kChildrenSuffix).c_str(), 0);
-    unlinkat(run_journal->dir_fd_, run_journal->name_.c_str(), 0);
-    run_journal->children_fd_.reset();
-    run_journal->own_fd_.reset();
-    run_journal->fd_ = -1;
-    run_journal = nullptr;
+    unlinkat(journal.dir_fd_, (journal.name_ + kChildrenSuffix).c_str(), 0);
+    unlinkat(journal.dir_fd_, journal.name_.c_str(), 0);
+    journal.children_fd_.reset();
+    journal.own_fd_.reset();
+    journal.fd_ = -1;
 }
 
 bool ChangeJournal::write(const ChangeRecord &record, int original_fd, bool durable) {
@@ -99,9 +96,8 @@ bool ChangeJournal::write(const ChangeRecord &record, int original_fd, bool dura
     // The record says how much of it is the copy.
     const bool with_copy = record.kind == BackupKind::Inline;
     holds_change_ = true;
-    if (pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
-        pwrite(fd_, progress.data(), progress.size(), kProgressOffset) !=
-            static_cast<ssize_t>(progress.size()) ||
+    if (!write_fully(fd_, text.data(), text.size(), 0) ||
+        !write_fully(fd_, progress.data(), progress.size(), kProgressOffset) ||
         (with_copy && !copy_at(original_fd, 0, fd_, kInlineOffset, record.original.size)))
         return false;
     if (!durable)
@@ -116,8 +112,7 @@ bool ChangeJournal::write(const ChangeRecord &record, int original_fd, bool dura
 
 bool ChangeJournal::write_progress(const ChangeProgress &progress, bool durable) {
     const std::string text = encode_progress(progress);
-    return pwrite(fd_, text.data(), text.size(), kProgressOffset) ==
-               static_cast<ssize_t>(text.size()) &&
+    return write_fully(fd_, text.data(), text.size(), kProgressOffset) &&
            (!durable || fdatasync(fd_) == 0);
 }
 
@@ -125,7 +120,7 @@ void ChangeJournal::clear() {
     // The record is spoilt, not the file cut short: on ext4 a file cut to
     // nothing is written out when it is closed.
     const char nothing[] = "\n";
-    if (pwrite(fd_, nothing, 1, 0) == 1)
+    if (write_fully(fd_, nothing, 1, 0))
         holds_change_ = false;
 }
 

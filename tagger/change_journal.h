@@ -57,6 +57,8 @@ class ChangeJournal {
 
   private:
     ChangeJournal() = default;
+    // The one object that of_run() opens, opened or not.
+    static ChangeJournal &the_run_journal();
     bool open_for_run();
 
     int fd_ = -1;

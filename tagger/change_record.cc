@@ -6,6 +6,7 @@
 
 #include "file_ptr.h"
 #include "fnv1a.h"
+#include "private_dirs.h"
 
 #include <cassert>
 #include <charconv>
@@ -222,7 +223,7 @@ bool decode_record(std::string_view text, ChangeRecord *r) {
     const bool needs_private = r->kind != BackupKind::Inline;
     return !r->dir_path.empty() && r->dir_path[0] == '/' && plain_name(r->archive) &&
            (needs_private
-                ? r->private_name.rfind(".velmotag_", 0) == 0 && plain_name(r->private_name)
+                ? r->private_name.rfind(kPrivatePrefix, 0) == 0 && plain_name(r->private_name)
                 : r->private_name.empty());
 }
 
@@ -251,7 +252,9 @@ bool decode_progress(std::string_view text, ChangeProgress *p) {
            seen.expect("seen") && seen.time(&p->last_seen) && seen.done();
 }
 
-std::string current_boot_id() {
+namespace {
+
+std::string read_boot_id() {
     char id[64] = "";
     velmo::FilePtr file = velmo::open_file("/proc/sys/kernel/random/boot_id", "r");
     if (!file || !std::fgets(id, sizeof id, file.get()))
@@ -260,4 +263,11 @@ std::string current_boot_id() {
     while (!text.empty() && text.back() == '\n')
         text.pop_back();
     return text;
+}
+
+} // namespace
+
+const std::string &current_boot_id() {
+    static const std::string id = read_boot_id();
+    return id;
 }

@@ -90,7 +90,8 @@ std::string encode_progress(const ChangeProgress &progress); // kProgressSize by
 bool decode_record(std::string_view text, ChangeRecord *record);
 bool decode_progress(std::string_view text, ChangeProgress *progress);
 
-// This boot of the machine, as the kernel names it; empty where it does not.
-std::string current_boot_id();
+// This boot of the machine, as the kernel names it (read once); empty
+// where it does not.
+const std::string &current_boot_id();
 
 #endif

@@ -8,6 +8,7 @@
 #include "state_dir.h"
 #include "unique_fd.h"
 #include "upload_path.h"
+#include "zip_leftovers.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -34,18 +35,17 @@ void note_put_back(const std::string &path) {
     put_back_archives.push_back(path);
 }
 
-bool later(const statx_timestamp &t, const timespec &limit) {
-    return t.tv_sec > limit.tv_sec ||
-           (t.tv_sec == limit.tv_sec && static_cast<long>(t.tv_nsec) > limit.tv_nsec);
-}
-
 // True when the entry `name` in `dir_fd` was made or written after `limit`.
 bool written_after(int dir_fd, const char *name, const timespec &limit) {
     struct statx st;
     if (statx(dir_fd, name, AT_SYMLINK_NOFOLLOW, STATX_MTIME | STATX_BTIME, &st) != 0)
         return false;
-    return later(st.stx_mtime, limit) ||
-           ((st.stx_mask & STATX_BTIME) != 0 && later(st.stx_btime, limit));
+    return compare_time(st.stx_mtime, limit) > 0 ||
+           ((st.stx_mask & STATX_BTIME) != 0 && compare_time(st.stx_btime, limit) > 0);
+}
+
+bool same_boot(const ChangeRecord &record) {
+    return !record.boot_id.empty() && record.boot_id == current_boot_id();
 }
 
 timespec boot_started() {
@@ -68,8 +68,7 @@ timespec boot_started() {
 std::optional<timespec> dead_run_ended(const ChangeRecord &record,
                                        const std::optional<ChangeProgress> &progress,
                                        const std::optional<timespec> &children_ended) {
-    const bool same_boot = !record.boot_id.empty() && record.boot_id == current_boot_id();
-    if (!same_boot)
+    if (!same_boot(record))
         return boot_started();
     if (children_ended)
         return children_ended;
@@ -85,7 +84,6 @@ std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
                                              const std::optional<timespec> &children_ended) {
     if (record.kind == BackupKind::WorkingCopy)
         return std::nullopt; // its zip worked in the private directory
-    const bool same_boot = !record.boot_id.empty() && record.boot_id == current_boot_id();
     ZipStepWindow window;
     window.uid = record.archivers_uid;
     window.max_size = zip_leftover_max(record.original.size);
@@ -98,7 +96,7 @@ std::optional<ZipStepWindow> leftover_window(const ChangeRecord &record,
     }
     // The progress is written with the record, so only a power cut leaves
     // one without the other; then any step may have run.
-    if (progress || same_boot)
+    if (progress || same_boot(record))
         return std::nullopt;
     window.from = record.begun;
     window.until = boot_started();
@@ -119,15 +117,15 @@ UniqueFd open_private_directory(int dir_fd, const std::string &name) {
 // original's owner, mode and times, syncs it and renames it over the name.
 bool put_back_inline(int dir_fd, const ChangeRecord &record, int from, off_t offset) {
     std::string temporary;
-    UniqueFd fd = make_private_file(dir_fd, ".velmotag_", &temporary);
+    UniqueFd fd = make_private_file(dir_fd, kPrivatePrefix, &temporary);
     if (!fd)
         return false;
     const timespec times[2] = {record.atime, record.original.mtime};
-    const bool written = copy_at(from, offset, fd.get(), 0, record.original.size) &&
-                         (fchown(fd.get(), record.owner, record.group) == 0 || errno == EPERM) &&
-                         fchmod(fd.get(), record.mode) == 0 && futimens(fd.get(), times) == 0 &&
-                         fsync(fd.get()) == 0 &&
-                         renameat(dir_fd, temporary.c_str(), dir_fd, record.archive.c_str()) == 0;
+    const bool written =
+        copy_at(from, offset, fd.get(), 0, record.original.size) &&
+        take_attributes(fd.get(), record.owner, record.group, record.mode, times) &&
+        fsync(fd.get()) == 0 &&
+        renameat(dir_fd, temporary.c_str(), dir_fd, record.archive.c_str()) == 0;
     if (!written) {
         const int error = errno;
         unlinkat(dir_fd, temporary.c_str(), 0);
@@ -181,7 +179,7 @@ bool end_change(int dir_fd, const ChangeRecord &record,
 
 // Ends the change in the journal `journal_fd` (a dead run's, which the
 // caller holds) in the directory its record names, taking the archive's
-// lock there unless `held` is the lock file itself.
+// lock there unless `held_lock_name` is that lock's file.
 bool end_journal(int journal_fd, const std::string &held_lock_name,
                  const std::optional<timespec> &children_ended) {
     ChangeRecord record;
@@ -224,11 +222,8 @@ bool end_children(int changes, const std::string &name, int journal_fd,
         if (read_record(journal_fd, &record, &progress) && progress && progress->child > 0)
             kill(-progress->child, SIGKILL);
         outcome = lock.acquire(changes, lock_name, kChildrenWaitSeconds);
-        if (outcome == LockOutcome::Held) {
-            timespec now{};
-            clock_gettime(CLOCK_REALTIME, &now);
-            *ended = now;
-        }
+        if (outcome == LockOutcome::Held)
+            *ended = realtime_now();
     }
     if (outcome != LockOutcome::Held)
         return false;
@@ -258,11 +253,6 @@ bool end_dead_journal(int changes, const std::string &name, const std::string &h
 
 std::vector<std::string> take_put_back_archives() {
     return std::exchange(put_back_archives, {});
-}
-
-off_t zip_leftover_max(off_t original_size) {
-    constexpr off_t kSiteFilesAndSlack = 1024 * 1024;
-    return original_size + 2 * static_cast<off_t>(DIZ_MAX) + kSiteFilesAndSlack;
 }
 
 PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd, int inline_fd,
@@ -301,16 +291,24 @@ PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd
     return PutBack::Done;
 }
 
-bool end_left_change(int dir_fd, const std::string &archive, ArchiveLock &lock) {
-    if (lock.is_journal()) {
-        ChangeRecord record;
-        std::optional<ChangeProgress> progress;
-        if (!read_record(lock.fd(), &record, &progress))
-            return true;
-        if (record.archive != archive)
-            return true; // not this archive's: a stray file
-        return end_change(dir_fd, record, progress, lock.fd());
-    }
+namespace {
+
+// Ends the change that the lock file `fd` in `dir_fd` records itself
+// (without a state directory), if any; given `archive`, only when it is
+// that archive's. Returns false when it must be left for a later run.
+bool end_change_in_lock_file(int dir_fd, int fd, const std::string *archive) {
+    ChangeRecord record;
+    std::optional<ChangeProgress> progress;
+    if (!read_record(fd, &record, &progress))
+        return true;
+    if (archive && record.archive != *archive)
+        return true; // not this archive's: a stray file
+    return end_change(dir_fd, record, progress, fd);
+}
+
+bool end_change_of_lock(int dir_fd, const std::string &archive, ArchiveLock &lock) {
+    if (lock.is_journal())
+        return end_change_in_lock_file(dir_fd, lock.fd(), &archive);
     const int changes = state_subdir(kChangesDir);
     const std::string journal = lock.left_journal();
     if (changes < 0 || journal.empty())
@@ -320,21 +318,27 @@ bool end_left_change(int dir_fd, const std::string &archive, ArchiveLock &lock) 
     struct stat st;
     if (fstatat(changes, journal.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return true; // ended by another run since
-    (void)dir_fd;
     return end_dead_journal(changes, journal, lock.file_name());
+}
+
+} // namespace
+
+bool end_left_change(int dir_fd, const std::string &archive, ArchiveLock &lock) {
+    const bool ended = end_change_of_lock(dir_fd, archive, lock);
+    if (ended)
+        lock.change_over();
+    else
+        lock.keep(); // what it leads to stays for a later run
+    return ended;
 }
 
 void end_leftover_change(int dir_fd, const std::string &name) {
     // A lock file beside the archive that is a dead run's journal.
-    if (name.rfind(".velmotag_lock_", 0) == 0) {
+    if (name.rfind(kLockFilePrefix, 0) == 0) {
         LockFile file;
         if (file.acquire(dir_fd, name, 0) != LockOutcome::Held)
             return;
-        ChangeRecord record;
-        std::optional<ChangeProgress> progress;
-        const bool ended = !read_record(file.fd(), &record, &progress) ||
-                           end_change(dir_fd, record, progress, file.fd());
-        file.release(!ended);
+        file.release(!end_change_in_lock_file(dir_fd, file.fd(), nullptr));
         return;
     }
     // A private directory: its record names the archive.
@@ -353,10 +357,7 @@ void end_leftover_change(int dir_fd, const std::string &name) {
     // The journal that the archive's lock leads to knows how far the change
     // got (it may be complete): it ends the change, this directory with it.
     if (!lock.found_empty()) {
-        if (end_left_change(dir_fd, record.archive, lock))
-            lock.change_over();
-        else
-            lock.keep();
+        end_left_change(dir_fd, record.archive, lock);
         return;
     }
     end_change(dir_fd, record, std::nullopt, -1);
@@ -376,10 +377,8 @@ void recover_interrupted_changes() {
             // A children's lock whose journal is gone: its run died between
             // removing the two.
             struct stat st;
-            LockFile orphan;
-            if (fstatat(changes, name.substr(0, suffix).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-                orphan.acquire(changes, name, 0) == LockOutcome::Held)
-                orphan.release();
+            if (fstatat(changes, name.substr(0, suffix).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                remove_unheld_lock(changes, name);
         }
     }
     // Lock files that dead runs left (a directory's lock outlives its
@@ -387,9 +386,6 @@ void recover_interrupted_changes() {
     const int locks = state_subdir(kLocksDir);
     if (locks < 0)
         return;
-    for (const std::string &name : directory_entries(locks)) {
-        LockFile file;
-        if (file.acquire(locks, name, 0) == LockOutcome::Held)
-            file.release();
-    }
+    for (const std::string &name : directory_entries(locks))
+        remove_unheld_lock(locks, name);
 }

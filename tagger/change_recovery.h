@@ -21,7 +21,6 @@
 
 #include "change_record.h"
 #include "locks.h"
-#include "zip_leftovers.h"
 
 #include <optional>
 #include <string>
@@ -32,10 +31,6 @@
 // original (or the original itself, BackupKind::Exchange).
 inline constexpr char kRecordName[] = "record";
 inline constexpr char kBackupName[] = "copy";
-
-// How large a temporary file of zip's can be, rewriting an archive of
-// `original_size` bytes: the archive, the description, and the site's files.
-off_t zip_leftover_max(off_t original_size);
 
 enum class PutBack {
     NotNeeded,  // zip never replaced the archive, or the change left it whole
@@ -60,10 +55,11 @@ PutBack put_back_original(int dir_fd, const ChangeRecord &record, int private_fd
 // archive is tagged after the next run even when nobody names it again.
 std::vector<std::string> take_put_back_archives();
 
-// Ends the change that the journal or lock file `journal_fd` records, for
-// the archive whose lock `lock` the caller holds in the directory `dir_fd`
-// (`lock` names the archive). Returns false when it must be left for a
-// later run (its directory busy, its original not put back).
+// Ends the change that `lock`, the caller's lock of `archive` in the
+// directory `dir_fd`, leads to (the journal it points at, or the lock file
+// itself without a state directory), and marks the lock: its change over,
+// or, when it returns false, kept for a later run (its directory busy, its
+// original not put back).
 bool end_left_change(int dir_fd, const std::string &archive, ArchiveLock &lock);
 
 // From a directory's leftovers: the private directory or lock file `name`,

@@ -28,7 +28,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
-#include <linux/close_range.h>
 #include <poll.h>
 #include <set>
 #include <sys/prctl.h>
@@ -200,13 +199,7 @@ bool is_zombie(pid_t pid) {
 
 // The signals that end a sleep of the wait: the child's end or stop, and a
 // stop request.
-sigset_t wake_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
-        sigaddset(&set, sig);
-    return set;
-}
+constexpr int kWakeSignals[] = {SIGCHLD, SIGTERM, SIGINT, SIGHUP};
 
 using Clock = std::chrono::steady_clock;
 
@@ -214,11 +207,11 @@ using Clock = std::chrono::steady_clock;
 // session when it is stopped, runs past start.time_limit or the tagger is
 // told to stop. Returns with the signal mask set back to `parent_mask`.
 ChildStatus wait_for_child(pid_t pid, const ChildStart &start, const sigset_t &parent_mask) {
-    const sigset_t wake = wake_signals();
     sigset_t while_working = parent_mask, while_sleeping = parent_mask;
-    sigorset(&while_working, &while_working, &wake);
-    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+    for (int sig : kWakeSignals) {
+        sigaddset(&while_working, sig);
         sigdelset(&while_sleeping, sig);
+    }
     sigprocmask(SIG_SETMASK, &while_working, nullptr);
     // SIGCHLD is ignored by default, and an ignored signal wakes nobody.
     struct sigaction on_child {

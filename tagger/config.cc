@@ -86,13 +86,17 @@ int read_datafile() {
     return 0;
 }
 
+const char *keyword_in(const char *upper) {
+    for (int k = 0; k < settings.keyword_count; ++k) {
+        if (std::strstr(upper, settings.keywords[k]))
+            return settings.keywords[k];
+    }
+    return nullptr;
+}
+
 bool holds_keyword(std::string text) {
     str_upper(text.data());
-    for (int k = 0; k < settings.keyword_count; ++k) {
-        if (text.find(settings.keywords[k]) != std::string::npos)
-            return true;
-    }
-    return false;
+    return keyword_in(text.c_str()) != nullptr;
 }
 
 std::string why_mark_unknown(bool has_description) {
@@ -102,6 +106,6 @@ std::string why_mark_unknown(bool has_description) {
     if (holds_keyword(kSiteopInfoFile) || (has_description && holds_keyword(settings.diztagtext)))
         return "";
     return std::string("no keyword in '") + conf_file + "' occurs in " +
-           (has_description ? "the tag line or in " : "") +
-           "'velmo97.nfo', so every later run would tag it again";
+           (has_description ? "the tag line or in " : "") + "'" + kSiteopInfoFile +
+           "', so every later run would tag it again";
 }

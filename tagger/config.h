@@ -13,6 +13,9 @@ int read_datafile();
 
 // True when a keyword occurs in `text`, in any letter case.
 bool holds_keyword(std::string text);
+// The first keyword that occurs in `upper`, a text in upper case already;
+// null when none does.
+const char *keyword_in(const char *upper);
 
 // In siteop mode nothing is tagged that a later run would not know as
 // tagged, lest marks pile up pass after pass: why an archive (with a

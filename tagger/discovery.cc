@@ -1,15 +1,13 @@
 #include "discovery.h"
 
+#include "config.h"
 #include "report.h"
 #include "run_tally.h"
 #include "settings.h"
-#include "temporary_file.h"
 #include "text.h"
 
 #include <cstring>
-#include <fcntl.h>
 #include <strings.h>
-#include <unistd.h>
 
 namespace {
 
@@ -30,12 +28,9 @@ int scan_listing(std::FILE *listing) {
     while (std::fgets(chunk, sizeof chunk, listing)) {
         find_description_name(chunk);
         str_upper(chunk);
-        for (int k = 0; k < settings.keyword_count; ++k) {
-            if (std::strstr(chunk, settings.keywords[k])) {
-                say("keyword '%s' found in '%s'\n", settings.keywords[k], chunk);
-                note_outcome(Outcome::AlreadyTagged);
-                return kListingRejected;
-            }
+        if (const char *keyword = keyword_in(chunk)) {
+            say("keyword '%s' found in '%s'\n", keyword, chunk);
+            return kListingRejected;
         }
     }
     settings.diz_name[kDizNameLen] = '\0';
@@ -55,6 +50,7 @@ int scan_stream(const char *listing_path, velmo::FilePtr listing) {
     int result = scan_listing(listing.get());
     listing.reset();
     if (result == kListingRejected) {
+        note_outcome(Outcome::AlreadyTagged); // a keyword is what rejects a listing
         trace("LEAVING[2] get_dizname( %s )\n", listing_path);
         return result;
     }

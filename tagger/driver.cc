@@ -101,10 +101,7 @@ void clear_temporary_directory() {
 // directory, found no other way: a run over that name clears the directory
 // first. True when the directory was opened.
 bool end_changes_in_directory_of(const char *arg) {
-    const std::string path = arg;
-    const std::size_t slash = path.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string dir = directory_of(arg);
     ResolvedPath resolved;
     std::vector<PathStep> steps;
     UniqueFd dir_fd;
@@ -213,8 +210,8 @@ int velmotag_main(int argc, char **argv) {
     // could not be ended.
     ChangeJournal::end_of_run();
     remove_directory_locks();
-    say("%s: %d files tagged\n", settings.progname, settings.files_tagged);
     const Tally &tally = run_tally();
+    say("%s: %d files tagged\n", settings.progname, tally.tagged);
     log_info("tagged %d, already tagged %d, given up %d, failed %d", tally.tagged,
              tally.already_tagged, tally.given_up, tally.failed);
     if (settings.siteop)

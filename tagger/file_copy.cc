@@ -77,11 +77,15 @@ bool copy_at(int from, off_t from_offset, int to, off_t to_offset, off_t size) {
     return true;
 }
 
-bool take_attributes(int fd, const struct stat &st) {
-    if (fchown(fd, st.st_uid, st.st_gid) != 0 && errno != EPERM)
+bool take_attributes(int fd, uid_t owner, gid_t group, mode_t mode, const timespec times[2]) {
+    if (fchown(fd, owner, group) != 0 && errno != EPERM)
         return false;
+    return fchmod(fd, mode & 07777) == 0 && futimens(fd, times) == 0;
+}
+
+bool take_attributes(int fd, const struct stat &st) {
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    return fchmod(fd, st.st_mode & 07777) == 0 && futimens(fd, times) == 0;
+    return take_attributes(fd, st.st_uid, st.st_gid, st.st_mode, times);
 }
 
 FileIdentity identity_of(const struct stat &st) {

@@ -23,6 +23,9 @@ bool copy_at(int from, off_t from_offset, int to, off_t to_offset, off_t size);
 // file away, so a chown refused to another user is left for the run's own
 // ownership step. Returns false (errno set) on failure.
 bool take_attributes(int fd, const struct stat &st);
+// The same from the attributes themselves; `times` are the access and the
+// modification time.
+bool take_attributes(int fd, uid_t owner, gid_t group, mode_t mode, const timespec times[2]);
 
 FileIdentity identity_of(const struct stat &st);
 

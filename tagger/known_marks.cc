@@ -22,6 +22,8 @@
 
 namespace {
 
+using mark_record::nanoseconds;
+
 constexpr char kMarksDir[] = "marks";
 // A file system's clock ticks coarser than its nanoseconds: writes within
 // one tick leave the same times. Two seconds covers the coarsest.
@@ -30,10 +32,6 @@ constexpr std::int64_t kTickNanoseconds = 2'000'000'000;
 constexpr off_t kSiteFileHashed = 16 * 1024 * 1024;
 // A central directory larger than this is not read for names.
 constexpr unsigned long long kNamesMax = 16 * 1024 * 1024;
-
-std::int64_t nanoseconds(const timespec &t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
 
 std::int64_t now() {
     timespec t{};
@@ -46,16 +44,6 @@ bool same_state(const mark_record::Entry &entry, const struct stat &st) {
            entry.ino == static_cast<std::uint64_t>(st.st_ino) &&
            entry.size == static_cast<std::uint64_t>(st.st_size) &&
            entry.mtime == nanoseconds(st.st_mtim) && entry.ctime == nanoseconds(st.st_ctim);
-}
-
-mark_record::Entry entry_of(const struct stat &st, std::int64_t seen, const std::string &path) {
-    return {static_cast<std::uint64_t>(st.st_dev),
-            static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size),
-            nanoseconds(st.st_mtim),
-            nanoseconds(st.st_ctim),
-            seen,
-            path};
 }
 
 bool seen_after_last_change(const mark_record::Entry &entry) {
@@ -148,7 +136,7 @@ std::optional<mark_record::Entry> entry_from_own_names(int fd, const std::string
     if (fstat(fd, &before) != 0 || !read_member_names(fd, &names, kNamesMax) ||
         fstat(fd, &after) != 0)
         return std::nullopt;
-    const mark_record::Entry entry = entry_of(before, seen, path);
+    const mark_record::Entry entry = mark_record::entry_of(before, seen, path);
     if (!same_state(entry, after) ||
         std::none_of(names.begin(), names.end(), listed_name_holds_keyword))
         return std::nullopt;

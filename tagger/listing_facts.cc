@@ -1,6 +1,8 @@
 #include "listing_facts.h"
 
 #include "description_name.h"
+#include "fd_io.h"
+#include "little_endian.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -82,25 +84,6 @@ void take_line(std::string_view line, ListingFacts *facts) {
     }
 }
 
-unsigned long long little_endian(const unsigned char *bytes, int n) {
-    unsigned long long value = 0;
-    for (int i = n - 1; i >= 0; --i)
-        value = value << 8 | bytes[i];
-    return value;
-}
-
-bool read_at(int fd, unsigned char *buffer, std::size_t n, long long offset) {
-    std::size_t done = 0;
-    while (done < n) {
-        const ssize_t got =
-            pread(fd, buffer + done, n - done, offset + static_cast<long long>(done));
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 } // namespace
 
 bool read_zip_directory(int fd, ZipDirectory *directory) {
@@ -113,17 +96,17 @@ bool read_zip_directory(int fd, ZipDirectory *directory) {
     const long long tail = size < kRecord + kLongestComment ? size : kRecord + kLongestComment;
     std::string bytes(static_cast<std::size_t>(tail), '\0');
     unsigned char *data = reinterpret_cast<unsigned char *>(bytes.data());
-    if (!read_at(fd, data, bytes.size(), size - tail))
+    if (!read_fully(fd, data, bytes.size(), size - tail))
         return false;
     // The record whose comment reaches exactly to the end of the file, as
     // unzip finds it.
     for (long long at = tail - kRecord; at >= 0; --at) {
         const unsigned char *record = data + at;
         if (record[0] != 'P' || record[1] != 'K' || record[2] != 5 || record[3] != 6 ||
-            at + kRecord + static_cast<long long>(little_endian(record + 20, 2)) != tail)
+            at + kRecord + static_cast<long long>(read_le(record + 20, 2)) != tail)
             continue;
-        *count = little_endian(record + 10, 2);
-        directory->bytes = little_endian(record + 12, 4);
+        *count = read_le(record + 10, 2);
+        directory->bytes = read_le(record + 12, 4);
         directory->end_at = static_cast<unsigned long long>(size - tail + at);
         if (*count != 0xFFFF && directory->bytes != 0xFFFFFFFF)
             return true;
@@ -131,14 +114,14 @@ bool read_zip_directory(int fd, ZipDirectory *directory) {
         // record, which holds the count and the size in eight bytes each.
         unsigned char locator[20], zip64[48];
         const long long locator_at = size - tail + at - 20;
-        if (locator_at < 0 || !read_at(fd, locator, sizeof locator, locator_at) ||
-            little_endian(locator, 4) != 0x07064b50)
+        if (locator_at < 0 || !read_fully(fd, locator, sizeof locator, locator_at) ||
+            read_le(locator, 4) != 0x07064b50)
             return true;
-        const long long zip64_at = static_cast<long long>(little_endian(locator + 8, 8));
-        if (!read_at(fd, zip64, sizeof zip64, zip64_at) || little_endian(zip64, 4) != 0x06064b50)
+        const long long zip64_at = static_cast<long long>(read_le(locator + 8, 8));
+        if (!read_fully(fd, zip64, sizeof zip64, zip64_at) || read_le(zip64, 4) != 0x06064b50)
             return false;
-        *count = little_endian(zip64 + 32, 8);
-        directory->bytes = little_endian(zip64 + 40, 8);
+        *count = read_le(zip64 + 32, 8);
+        directory->bytes = read_le(zip64 + 40, 8);
         directory->end_at = static_cast<unsigned long long>(zip64_at);
         return true;
     }
@@ -154,24 +137,24 @@ bool read_member_names(int fd, std::vector<MemberName> *names, unsigned long lon
     // an archive with bytes before it.
     std::string bytes(static_cast<std::size_t>(directory.bytes), '\0');
     unsigned char *data = reinterpret_cast<unsigned char *>(bytes.data());
-    if (!read_at(fd, data, bytes.size(),
-                 static_cast<long long>(directory.end_at - directory.bytes)))
+    if (!read_fully(fd, data, bytes.size(),
+                    static_cast<long long>(directory.end_at - directory.bytes)))
         return false;
     constexpr std::size_t kEntryHead = 46;
     names->clear();
     std::size_t at = 0;
-    while (at + kEntryHead <= bytes.size() && little_endian(data + at, 4) == 0x02014b50) {
-        const std::size_t name_length = little_endian(data + at + 28, 2);
-        const std::size_t extra_length = little_endian(data + at + 30, 2);
-        const std::size_t rest = name_length + extra_length + little_endian(data + at + 32, 2);
+    while (at + kEntryHead <= bytes.size() && read_le(data + at, 4) == 0x02014b50) {
+        const std::size_t name_length = read_le(data + at + 28, 2);
+        const std::size_t extra_length = read_le(data + at + 30, 2);
+        const std::size_t rest = name_length + extra_length + read_le(data + at + 32, 2);
         if (rest > bytes.size() - at - kEntryHead)
             return false;
         MemberName member{bytes.substr(at + kEntryHead, name_length), false};
         // The extra field: blocks of a 2-byte id, a 2-byte length and data.
         const unsigned char *extra = data + at + kEntryHead + name_length;
         for (std::size_t i = 0; i + 4 <= extra_length;
-             i += 4 + static_cast<std::size_t>(little_endian(extra + i + 2, 2))) {
-            if (little_endian(extra + i, 2) == 0x7075)
+             i += 4 + static_cast<std::size_t>(read_le(extra + i + 2, 2))) {
+            if (read_le(extra + i, 2) == 0x7075)
                 member.unicode_path = true;
         }
         names->push_back(std::move(member));

@@ -4,8 +4,10 @@
 // requests, yet takes the lock the moment its holder lets it go.
 #include "locks.h"
 
+#include "fd_io.h"
 #include "fixed_paths.h"
 #include "fnv1a.h"
+#include "private_dirs.h"
 #include "state_dir.h"
 #include "stop_signals.h"
 
@@ -102,6 +104,26 @@ LockOutcome noting_busy(LockOutcome outcome, int dir_fd) {
     return outcome;
 }
 
+// The directory locks this run took in the state directory: kept from one
+// change to the next, and removed at the end of the run.
+std::set<std::string> directory_lock_files;
+
+// The journal a lock file points at, read through its descriptor; empty
+// when it points at none.
+std::string pointed_journal(int lock_fd) {
+    char buffer[128];
+    const ssize_t n = pread(lock_fd, buffer, sizeof buffer - 1, 0);
+    if (n <= 0)
+        return "";
+    const std::string_view text(buffer, static_cast<std::size_t>(n));
+    const std::size_t prefix = sizeof kPointer - 1;
+    const std::size_t end = text.find('\n');
+    if (text.substr(0, prefix) != kPointer || end == std::string_view::npos ||
+        text.substr(prefix, 4) != "run-" || text.find('/') != std::string_view::npos)
+        return "";
+    return std::string(text.substr(prefix, end - prefix));
+}
+
 } // namespace
 
 LockOutcome LockFile::acquire(int dir_fd, const std::string &name, int wait_seconds) {
@@ -152,6 +174,12 @@ LockOutcome LockFile::acquire(int dir_fd, const std::string &name, int wait_seco
     }
 }
 
+void remove_unheld_lock(int dir_fd, const std::string &name) {
+    LockFile file;
+    if (file.acquire(dir_fd, name, 0) == LockOutcome::Held)
+        file.release();
+}
+
 void LockFile::release(bool keep) {
     if (!fd_)
         return;
@@ -159,20 +187,6 @@ void LockFile::release(bool keep) {
         unlinkat(dir_fd_, name_.c_str(), 0);
     fd_.reset();
     dir_fd_ = -1;
-}
-
-std::string pointed_journal(int lock_fd) {
-    char buffer[128];
-    const ssize_t n = pread(lock_fd, buffer, sizeof buffer - 1, 0);
-    if (n <= 0)
-        return "";
-    const std::string_view text(buffer, static_cast<std::size_t>(n));
-    const std::size_t prefix = sizeof kPointer - 1;
-    const std::size_t end = text.find('\n');
-    if (text.substr(0, prefix) != kPointer || end == std::string_view::npos ||
-        text.substr(prefix, 4) != "run-" || text.find('/') != std::string_view::npos)
-        return "";
-    return std::string(text.substr(prefix, end - prefix));
 }
 
 bool is_lock_of(const std::string &lock_name, int dir_fd, const std::string &archive_name) {
@@ -184,7 +198,7 @@ LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name, bo
     const int locks = state_subdir(kLocksDir);
     beside_archive_ = locks < 0;
     const std::string name = locks >= 0 ? state_lock_name(dir_fd, &archive_name)
-                                        : ".velmotag_lock_" + fnv1a64_hex(archive_name);
+                                        : kLockFilePrefix + fnv1a64_hex(archive_name);
     const LockOutcome outcome =
         file_.acquire(locks >= 0 ? locks : dir_fd, name, wait ? LOCK_WAIT_SECONDS : 0);
     if (outcome != LockOutcome::Held)
@@ -198,14 +212,12 @@ LockOutcome ArchiveLock::acquire(int dir_fd, const std::string &archive_name, bo
 
 void ArchiveLock::release() {
     file_.release(keep_);
-    left_journal_.clear();
-    found_empty_ = true;
-    keep_ = false;
+    change_over();
 }
 
 void ArchiveLock::point_at(const std::string &journal) {
     const std::string text = kPointer + journal + "\n";
-    if (pwrite(file_.fd(), text.data(), text.size(), 0) == static_cast<ssize_t>(text.size()))
+    if (write_fully(file_.fd(), text.data(), text.size(), 0))
         ftruncate(file_.fd(), static_cast<off_t>(text.size()));
 }
 
@@ -228,16 +240,11 @@ LockOutcome DirectoryLock::acquire(int dir_fd) {
     return outcome;
 }
 
-// The directory locks this run took in the state directory: kept from one
-// change to the next, and removed at the end of the run.
-std::set<std::string> directory_lock_files;
-
 void remove_directory_locks() {
     const int locks = state_subdir(kLocksDir);
-    for (const std::string &name : directory_lock_files) {
-        LockFile file;
-        if (locks >= 0 && file.acquire(locks, name, 0) == LockOutcome::Held)
-            file.release();
+    if (locks >= 0) {
+        for (const std::string &name : directory_lock_files)
+            remove_unheld_lock(locks, name);
     }
     directory_lock_files.clear();
 }

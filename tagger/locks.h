@@ -68,6 +68,9 @@ class LockFile {
     UniqueFd fd_;
 };
 
+// Removes the lock file `name` in `dir_fd` unless someone holds it.
+void remove_unheld_lock(int dir_fd, const std::string &name);
+
 // The lock of one archive.
 class ArchiveLock {
   public:
@@ -132,10 +135,6 @@ class DirectoryLock {
     LockFile file_;
     int flocked_dir_ = -1; // without a state directory
 };
-
-// The journal a lock file points at, read through its descriptor; empty
-// when it points at none.
-std::string pointed_journal(int lock_fd);
 
 // Removes the lock files of directories that this run made, unless another
 // run holds them: at the end of a run.

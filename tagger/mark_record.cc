@@ -1,5 +1,6 @@
 #include "mark_record.h"
 
+#include "fd_io.h"
 #include "locks.h"
 #include "private_dirs.h"
 #include "report.h"
@@ -28,35 +29,6 @@ constexpr std::uint32_t kPagesPerRead = 256;
 
 off_t page_offset(std::uint32_t page) {
     return static_cast<off_t>(page + 1) * static_cast<off_t>(kPageSize);
-}
-
-bool read_fully(int fd, char *data, std::size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pread(fd, data, size, at);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        at += n;
-    }
-    return true;
-}
-
-bool write_fully(int fd, const char *data, std::size_t size, off_t at) {
-    while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        at += n;
-    }
-    return true;
 }
 
 bool same_file(const Entry &a, const Entry &b) {
@@ -194,6 +166,10 @@ bool MarkRecord::put_locked(const Entry &entry) {
     if (!page_whole || !whole)
         set_aside("a page of it is damaged");
     return write_new(page_whole ? head_.pages * 2 : head_.pages, kept);
+}
+
+bool MarkRecord::replace_with(const std::vector<Entry> &entries) {
+    return write_new(kFirstPages, entries);
 }
 
 std::vector<Entry> MarkRecord::live_entries(bool *whole) const {

@@ -43,6 +43,9 @@ class MarkRecord {
     // it could not (the lock was busy for a minute, a stop came, the disk
     // is full, or the path is too long to keep).
     bool put(const mark_record::Entry &entry);
+    // Replaces the whole file with one holding `entries` (made afresh, as
+    // for an empty record). Returns false when it could not.
+    bool replace_with(const std::vector<mark_record::Entry> &entries);
 
   private:
     enum class State { Unopened, Absent, Usable, Stale, Damaged };

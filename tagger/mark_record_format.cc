@@ -1,6 +1,7 @@
 #include "mark_record_format.h"
 
 #include "fnv1a.h"
+#include "little_endian.h"
 
 namespace mark_record {
 
@@ -21,15 +22,11 @@ constexpr std::size_t kSumBytes = 8;
 constexpr std::size_t kFixedBytes = kPathAt + kSumBytes;
 
 void put(std::string *out, std::uint64_t value, std::size_t bytes) {
-    for (std::size_t i = 0; i < bytes; ++i)
-        out->push_back(static_cast<char>(value >> (8 * i)));
+    append_le(out, value, bytes);
 }
 
 std::uint64_t get(std::string_view in, std::size_t at, std::size_t bytes) {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < bytes; ++i)
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[at + i])) << (8 * i);
-    return value;
+    return read_le(reinterpret_cast<const unsigned char *>(in.data()) + at, bytes);
 }
 
 std::uint64_t entry_sum(std::string_view bytes, std::uint64_t fingerprint) {

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace mark_record {
@@ -51,6 +52,22 @@ struct Entry {
     std::int64_t seen = 0;
     std::string path;
 };
+
+// `t` in nanoseconds since the epoch.
+inline std::int64_t nanoseconds(const timespec &t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+// The entry of the file `st` at `path`, seen carrying the mark at `seen`.
+inline Entry entry_of(const struct stat &st, std::int64_t seen, const std::string &path) {
+    return {static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            nanoseconds(st.st_mtim),
+            nanoseconds(st.st_ctim),
+            seen,
+            path};
+}
 
 // The head page, kPageSize bytes.
 std::string encode_head(const Head &head);

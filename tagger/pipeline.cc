@@ -80,7 +80,6 @@ void process_zipfile(ArchiveJob &job) {
     // siteop mode prints nothing.
     if (!settings.siteop)
         std::printf("done\n");
-    ++settings.files_tagged;
     note_outcome(Outcome::Tagged);
     trace("LEAVING process_zipfile( %s )\n", archive);
 }

@@ -7,8 +7,8 @@
 
 // Runs every step for the job's archive, stopping at the first that fails
 // or finds the site's mark; a failure after the archive was first written
-// puts it back as it was. Counts the archive in `files_tagged` when it
-// reaches the end, and prints "done" then unless in siteop mode.
+// puts it back as it was. Counts the archive as tagged when it reaches
+// the end (run_tally.h), and prints "done" then unless in siteop mode.
 void process_zipfile(ArchiveJob &job);
 
 #endif

@@ -23,8 +23,8 @@
 // 16 hex digits is an archive's lock (locks.h); the rest are the temporary
 // files and the private directory of a link handed to unzip.
 const LeftoverKind kUploadDirLeftovers[2] = {
-    {".velmotag_", 6, LeftoverKind::FileOrDirectory, true, true},
-    {".velmotag_lock_", 16, LeftoverKind::File, true, true}};
+    {kPrivatePrefix, 6, LeftoverKind::FileOrDirectory, true, true},
+    {kLockFilePrefix, 16, LeftoverKind::File, true, true}};
 const LeftoverKind kTmpDirLeftovers[3] = {{"rt_filelist_", 6, LeftoverKind::File, false, false},
                                           {"rt_tmpdiz_", 6, LeftoverKind::File, false, false},
                                           {"velmotag_", 6, LeftoverKind::Directory, true, false}};

@@ -32,6 +32,13 @@ UniqueFd make_private_file(int parent_fd, const char *prefix, std::string *name)
 // `fd`: its entries, those of the directories in it, and itself.
 void remove_private_directory(int parent_fd, const std::string &name, int fd);
 
+// What the tagger's entries beside an archive are named by: a private
+// directory or file is kPrivatePrefix and six random characters; an
+// archive's lock file there (without a state directory) kLockFilePrefix
+// and 16 hex digits.
+inline constexpr char kPrivatePrefix[] = ".velmotag_";
+inline constexpr char kLockFilePrefix[] = ".velmotag_lock_";
+
 struct LeftoverKind {
     enum Type { File, Directory, FileOrDirectory };
     const char *prefix;        // the name, up to the random or hashed part

@@ -24,7 +24,6 @@ struct TaggerSettings {
     int keyword_count = 0;
     char nfo_name[kSiteFileMax + 1] = "zorv97.nfo";
     char comment_name[kSiteFileMax + 1] = "sitetag.asc";
-    int files_tagged = 0;
     char keywords[kMaxKeywords][kKeywordMax + 1] = {};
     char diz_name[kDizNameLen + 1] = "";
 };

@@ -2,12 +2,10 @@
 
 #include "archiver.h"
 #include "file_ptr.h"
-#include "fixed_paths.h"
 #include "private_dirs.h"
 #include "report.h"
 #include "run_tally.h"
 #include "settings.h"
-#include "temporary_file.h"
 #include "text.h"
 #include "unique_fd.h"
 #include "upload_path.h"
@@ -40,7 +38,6 @@ void search_keywords(const char *chunk, bool *hit) {
         if (std::strstr(upper, settings.keywords[k])) {
             if (!*hit)
                 say("keyword '%s' found\n", settings.keywords[k]);
-            note_outcome(Outcome::AlreadyTagged);
             *hit = true;
         }
     }
@@ -124,7 +121,7 @@ class DescriptionElsewhere {
 
     // Creates the file; its path in *path. Empty (errno set) on failure.
     velmo::FilePtr create(const char *member, std::string *path) {
-        dir_fd_ = make_private_directory(job_.dir_fd(), ".velmotag_", &name_);
+        dir_fd_ = make_private_directory(job_.dir_fd(), kPrivatePrefix, &name_);
         if (!dir_fd_ || fchmod(dir_fd_.get(), 0711) != 0)
             return nullptr;
         *path = job_.dir_path() + "/" + name_ + "/" + member;
@@ -245,6 +242,8 @@ int copy_and_tag(ArchiveJob &job, ArchiveChange &change, const char *description
     }
 
     RewriteResult result = rewrite_description(in.get(), out.get());
+    if (result.keyword_hit)
+        note_outcome(Outcome::AlreadyTagged);
     trace(" copy_and_tag() 10\n");
     in.reset();
     bool write_failed = std::ferror(out.get()) != 0;

@@ -2,7 +2,6 @@
 
 #include "fixed_paths.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>

@@ -139,6 +139,11 @@ bool resolve_archive_path(const char *arg, ResolvedPath *out) {
     return true;
 }
 
+std::string directory_of(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 UniqueFd open_directory_walk(const std::string &dir_path, std::vector<PathStep> *steps) {
     steps->clear();
     constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;

@@ -38,6 +38,10 @@ struct PathStep {
 // empty descriptor (errno set) on failure.
 UniqueFd open_directory_walk(const std::string &dir_path, std::vector<PathStep> *steps);
 
+// The directory part of `path`: "." for a bare name, "/" for a name in the
+// root directory.
+std::string directory_of(const std::string &path);
+
 // The first directory on the way whose entries someone other than root and
 // `owner` could rename, replace or link: one owned by another user, or
 // writable by its group or by all without the sticky bit. Null when there

@@ -1,11 +1,10 @@
 #include "zip_leftovers.h"
 
-#include "unique_fd.h"
+#include "fixed_paths.h"
+#include "private_dirs.h"
 
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,43 +23,23 @@ bool looks_like_zip_temp(const char *name) {
     return true;
 }
 
-bool not_before(const statx_timestamp &t, const timespec &limit) {
-    return t.tv_sec > limit.tv_sec ||
-           (t.tv_sec == limit.tv_sec && static_cast<long>(t.tv_nsec) >= limit.tv_nsec);
-}
-
-bool not_after(const statx_timestamp &t, const timespec &limit) {
-    return t.tv_sec < limit.tv_sec ||
-           (t.tv_sec == limit.tv_sec && static_cast<long>(t.tv_nsec) <= limit.tv_nsec);
-}
-
-struct DirCloser {
-    void operator()(DIR *dir) const { closedir(dir); }
-};
-
 } // namespace
 
 bool remove_zip_leftover(int dir_fd, const ZipStepWindow &window) {
-    UniqueFd copy(openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!copy)
-        return false;
-    std::unique_ptr<DIR, DirCloser> dir(fdopendir(copy.get()));
-    if (!dir)
-        return false;
-    copy.release();
     std::string found;
     int candidates = 0;
-    while (const dirent *entry = readdir(dir.get())) {
-        if (!looks_like_zip_temp(entry->d_name))
+    for (const std::string &name : directory_entries(dir_fd)) {
+        if (!looks_like_zip_temp(name.c_str()))
             continue;
         struct statx st;
-        if (statx(dir_fd, entry->d_name, AT_SYMLINK_NOFOLLOW,
+        if (statx(dir_fd, name.c_str(), AT_SYMLINK_NOFOLLOW,
                   STATX_TYPE | STATX_UID | STATX_NLINK | STATX_SIZE | STATX_BTIME, &st) != 0 ||
             (st.stx_mask & STATX_BTIME) == 0 || !S_ISREG(st.stx_mode) || st.stx_nlink != 1 ||
             st.stx_uid != window.uid || static_cast<off_t>(st.stx_size) > window.max_size ||
-            !not_before(st.stx_btime, window.from) || !not_after(st.stx_btime, window.until))
+            compare_time(st.stx_btime, window.from) < 0 ||
+            compare_time(st.stx_btime, window.until) > 0)
             continue;
-        found = entry->d_name;
+        found = name;
         ++candidates;
     }
     return candidates == 1 && unlinkat(dir_fd, found.c_str(), 0) == 0;
@@ -73,6 +52,24 @@ timespec file_clock_now() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME_COARSE, &now);
     return now;
+}
+
+timespec realtime_now() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return now;
+}
+
+int compare_time(const statx_timestamp &t, const timespec &limit) {
+    if (t.tv_sec != limit.tv_sec)
+        return t.tv_sec < limit.tv_sec ? -1 : 1;
+    const long nsec = static_cast<long>(t.tv_nsec);
+    return nsec < limit.tv_nsec ? -1 : nsec > limit.tv_nsec ? 1 : 0;
+}
+
+off_t zip_leftover_max(off_t original_size) {
+    constexpr off_t kSiteFilesAndSlack = 1024 * 1024;
+    return original_size + 2 * static_cast<off_t>(DIZ_MAX) + kSiteFilesAndSlack;
 }
 
 timespec time_plus(timespec t, long seconds) {

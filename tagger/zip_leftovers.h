@@ -8,6 +8,7 @@
 #define VELMO_TAGGER_ZIP_LEFTOVERS_H
 
 #include <ctime>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // When a zip step may have made its temporary file, and how large it can be.
@@ -18,6 +19,10 @@ struct ZipStepWindow {
     off_t max_size = 0;
 };
 
+// How large a temporary file of zip's can be, rewriting an archive of
+// `original_size` bytes: the archive, the description, and the site's files.
+off_t zip_leftover_max(off_t original_size);
+
 // Removes zip's temporary file from the directory `dir_fd`: the one regular
 // file with one link named "zi" and six letters or digits, owned by
 // window.uid, created within the window (by its birth time; nothing is
@@ -27,6 +32,12 @@ bool remove_zip_leftover(int dir_fd, const ZipStepWindow &window);
 
 // The current time as files are stamped with it.
 timespec file_clock_now();
+
+// The current time of the precise clock.
+timespec realtime_now();
+
+// Whether the file time `t` is before (< 0), at (0) or after (> 0) `limit`.
+int compare_time(const statx_timestamp &t, const timespec &limit);
 
 // `t` moved by `seconds`.
 timespec time_plus(timespec t, long seconds);
