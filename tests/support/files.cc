@@ -58,4 +58,10 @@ std::vector<std::string> dir_entries(const std::string &dir) {
     return names;
 }
 
+std::vector<std::string> dir_entries(const std::string &dir, const std::string &prefix) {
+    std::vector<std::string> names = dir_entries(dir);
+    std::erase_if(names, [&](const std::string &name) { return name.rfind(prefix, 0) != 0; });
+    return names;
+}
+
 } // namespace velmo::test

@@ -31,6 +31,8 @@ mode_t file_mode(const std::string &path);
 
 // The names in `dir`, sorted; none when it cannot be read.
 std::vector<std::string> dir_entries(const std::string &dir);
+// Those of them that begin with `prefix`.
+std::vector<std::string> dir_entries(const std::string &dir, const std::string &prefix);
 
 } // namespace velmo::test
 

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -239,6 +241,14 @@ RunResult run_on_terminal(const std::string &program, const std::vector<std::str
         take_wait_status(wait_status, &result);
     close(master);
     return result;
+}
+
+bool process_running(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    const std::size_t end = stat.rfind(')'); // the name may hold one too
+    return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
 }
 
 } // namespace velmo::test

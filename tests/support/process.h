@@ -66,6 +66,9 @@ class Background {
 RunResult run_on_terminal(const std::string &program, const std::vector<std::string> &args,
                           int seconds);
 
+// True while the process `pid` runs: it exists and is not a zombie.
+bool process_running(pid_t pid);
+
 } // namespace velmo::test
 
 #endif

@@ -1,5 +1,7 @@
 #include "support/sample_text.h"
 
+#include <random>
+
 namespace velmo::test {
 
 std::string text_of_width(std::size_t width, std::size_t offset) {
@@ -8,6 +10,14 @@ std::string text_of_width(std::size_t width, std::size_t offset) {
     while (line.size() < width)
         line += static_cast<char>('a' + (offset + line.size()) % kLetters);
     return line;
+}
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
 }
 
 } // namespace velmo::test

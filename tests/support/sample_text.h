@@ -11,6 +11,9 @@ namespace velmo::test {
 // no line end.
 std::string text_of_width(std::size_t width, std::size_t offset = 0);
 
+// `size` bytes that do not compress, the same for the same `seed`.
+std::string random_bytes(std::size_t size, unsigned seed);
+
 } // namespace velmo::test
 
 #endif

@@ -5,6 +5,7 @@
 #include "child_process.h"
 
 #include "stop_signals.h"
+#include "support/process.h"
 
 #include <gtest/gtest.h>
 
@@ -48,17 +49,6 @@ class Output {
   private:
     int fd_;
 };
-
-// A process that runs, and has not merely ended without being reaped yet.
-bool alive(const std::string &proc_dir) {
-    char state = 0;
-    FILE *stat = std::fopen((proc_dir + "/stat").c_str(), "r");
-    if (!stat)
-        return false;
-    const bool read = std::fscanf(stat, "%*d (%*[^)]) %c", &state) == 1;
-    std::fclose(stat);
-    return read && state != 'Z';
-}
 
 ChildStart shell(const std::string &script, int stdout_fd = -1) {
     ChildStart start;
@@ -144,10 +134,10 @@ TEST(ChildProcess, DeadlineStoppedChildAndStopRequestKillTheSession) {
     EXPECT_EQ(late.signal, SIGKILL);
     EXPECT_GE(ticks, 1);
     EXPECT_NE(describe_status(late, Archiver::Zip).find("seconds, its limit"), std::string::npos);
-    const std::string grandchild = "/proc/" + std::to_string(std::atol(out.text().c_str()));
-    for (int i = 0; i < 500 && alive(grandchild); ++i)
+    const pid_t grandchild = static_cast<pid_t>(std::atol(out.text().c_str()));
+    for (int i = 0; i < 500 && velmo::test::process_running(grandchild); ++i)
         usleep(10000);
-    EXPECT_FALSE(alive(grandchild));
+    EXPECT_FALSE(velmo::test::process_running(grandchild));
 
     const ChildStatus held = run_child(shell("kill -STOP $$"));
     EXPECT_EQ(held.killed, ChildKill::Held);

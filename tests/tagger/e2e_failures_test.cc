@@ -41,14 +41,12 @@ TEST_F(Failures, FailedLaterStepPutsTheArchiveBack) {
     const long long tagged_size = static_cast<long long>(read_file(upload("sample.zip")).size());
     for (const std::string name : {"a.zip", "noext"}) {
         const std::string before = make_upload(name);
-        fs::remove(kZip);
-        write_file(kZip, "#!/bin/sh\ntrap '' XFSZ\nexec prlimit --fsize=" +
-                             std::to_string(tagged_size - 1) + " '" + E2E_SYSTEM_ZIP +
-                             "' \"$@\"\n");
-        fs::permissions(kZip, fs::perms::owner_all);
+        put_site_script(kZip,
+                        "trap '' XFSZ\nexec prlimit --fsize=" + std::to_string(tagged_size - 1) +
+                            " '" + E2E_SYSTEM_ZIP + "' \"$@\"\n",
+                        fs::perms::owner_all);
         RunResult result = run_tagger({"-v", upload(name)});
-        fs::remove(kZip);
-        fs::create_symlink(E2E_SYSTEM_ZIP, kZip);
+        restore_site_program(kZip, E2E_SYSTEM_ZIP);
         const std::string failed = "(FILE_ID.DIZ) error!\nvelmotag: adding the info file to '" +
                                    upload(name) + "': zip exit status ";
         EXPECT_EQ(result.out.find("velmotag: verbose mode on\n" + upload(name) + ": " + failed), 0u)
@@ -150,16 +148,12 @@ TEST_F(Failures, KilledRunLeavesTheUploadWhole) {
     write_file(steer + "/go", "");
     EXPECT_EQ(tagger.finish().signal, SIGKILL);
     expect_untouched(upload("noext"), before, true);
-    std::vector<std::string> left;
-    for (const std::string &name : dir_entries(upload_dir()))
-        if (name.rfind(".velmotag_", 0) == 0)
-            left.push_back(name);
+    const std::vector<std::string> left = dir_entries(upload_dir(), ".velmotag_");
     EXPECT_FALSE(left.empty());
 
     // Leftovers older than a moment, and not locked, are the next run's.
     sleep(2);
-    fs::remove(kZip);
-    fs::create_symlink(E2E_SYSTEM_ZIP, kZip);
+    restore_site_program(kZip, E2E_SYSTEM_ZIP);
     expect_tagged_now("noext");
     for (const std::string &name : left)
         EXPECT_FALSE(path_exists(upload(name))) << name;

@@ -7,10 +7,10 @@
 // the killed run or its zip is left.
 #include "e2e_support.h"
 
+#include "support/sample_text.h"
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 
@@ -46,11 +46,8 @@ class Kills : public TaggerSite {
 
     // An upload with a member that does not compress: `size` bytes of it.
     std::string make_upload(const std::string &name, std::size_t size) {
-        std::mt19937 random(11);
         data_.name = "data.bin";
-        data_.bytes.assign(size, '\0');
-        for (char &c : data_.bytes)
-            c = static_cast<char>(random());
+        data_.bytes = velmo::test::random_bytes(size, 11);
         make_zip(upload(name), {{"FILE_ID.DIZ", kDiz}, data_});
         return read_file(upload(name));
     }
@@ -77,35 +74,24 @@ class Kills : public TaggerSite {
             action = "exec " + at_rename;
             break;
         }
-        fs::remove(kZip);
-        write_file(kZip, "#!/bin/sh\n"
-                         "# The tagger and every process of this archiver's session at once.\n"
-                         "kill_run() {\n"
-                         "    p=$PPID\n"
-                         "    while [ \"$p\" -gt 1 ] && [ \"$(cat /proc/$p/comm)\" != "
-                         "velmotag_sandbo ]; do\n"
-                         "        p=$(cut -d' ' -f4 /proc/$p/stat)\n"
-                         "    done\n"
-                         "    kill -KILL \"$p\" 0\n"
-                         "}\n"
-                         "n=$(($(cat '" +
-                             steer_ + "/count' 2>/dev/null || echo 0) + 1))\n" + "echo $n > '" +
-                             steer_ + "/count'\n" + "if [ $n -eq " + std::to_string(step) +
-                             " ]; then\n    " + action + "\nfi\n" + "exec '" + real + "' \"$@\"\n");
-        fs::permissions(kZip, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec);
-    }
-
-    // A process that has not ended (a zombie has).
-    static bool running(pid_t pid) {
-        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-        const std::size_t end = stat.rfind(')');
-        return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+        put_site_script(kZip, "# The tagger and every process of this archiver's session at once.\n"
+                              "kill_run() {\n"
+                              "    p=$PPID\n"
+                              "    while [ \"$p\" -gt 1 ] && [ \"$(cat /proc/$p/comm)\" != "
+                              "velmotag_sandbo ]; do\n"
+                              "        p=$(cut -d' ' -f4 /proc/$p/stat)\n"
+                              "    done\n"
+                              "    kill -KILL \"$p\" 0\n"
+                              "}\n"
+                              "n=$(($(cat '" +
+                                  steer_ + "/count' 2>/dev/null || echo 0) + 1))\n" +
+                                  "echo $n > '" + steer_ + "/count'\n" + "if [ $n -eq " +
+                                  std::to_string(step) + " ]; then\n    " + action + "\nfi\n" +
+                                  "exec '" + real + "' \"$@\"\n");
     }
 
     void restore_zip() {
-        fs::remove(kZip);
-        fs::create_symlink(E2E_SYSTEM_ZIP, kZip);
+        restore_site_program(kZip, E2E_SYSTEM_ZIP);
         fs::remove(steer_ + "/count");
     }
 
@@ -118,9 +104,8 @@ class Kills : public TaggerSite {
         std::vector<fs::path> places;
         if (path_exists(kStateDir))
             places.emplace_back(kStateDir);
-        for (const std::string &entry : dir_entries(upload_dir()))
-            if (entry.rfind(".velmotag_", 0) == 0)
-                places.emplace_back(upload(entry));
+        for (const std::string &entry : dir_entries(upload_dir(), ".velmotag_"))
+            places.emplace_back(upload(entry));
         const auto holds_it = [&](const fs::path &file) {
             return fs::is_regular_file(file) &&
                    read_file(file.string()).find(before) != std::string::npos;
@@ -260,19 +245,19 @@ TEST_F(Kills, UploadAfterTheKillIsKept) {
 // it changes nothing more, and tags the archive once.
 TEST_F(Kills, ZipOutlivingItsTaggerIsEndedByTheNextRun) {
     make_upload("a.zip", 3000);
-    pause_site_program(kZip, E2E_SYSTEM_ZIP, "-jqq", steer_);
-    write_file(kZip, read_file(kZip).insert(10, "echo $$ > '" + steer_ + "/pid'\n"));
+    steer_site_program(kZip, E2E_SYSTEM_ZIP, "-jqq", steer_,
+                       "    echo $$ > '" + steer_ + "/pid'\n" + pause_action(steer_));
     Background run(kTagger, {"-v", upload("a.zip")});
     ASSERT_TRUE(wait_for_path(steer_ + "/ready", 30));
     kill(run.pid(), SIGKILL);
     run.finish();
     const pid_t orphan = std::stoi(read_file(steer_ + "/pid"));
-    ASSERT_TRUE(running(orphan));
+    ASSERT_TRUE(process_running(orphan));
     restore_zip();
     EXPECT_EQ(run_tagger({"-q", upload("a.zip")}).out, "done\n");
-    EXPECT_FALSE(running(orphan));
+    EXPECT_FALSE(process_running(orphan));
     write_file(steer_ + "/go", "");
-    if (running(orphan)) // left by a failure above: not to outlive the test
+    if (process_running(orphan)) // left by a failure above: not to outlive the test
         kill(orphan, SIGKILL);
     expect_tagged_once("a.zip", "orphan");
 }

@@ -184,11 +184,11 @@ TEST_F(Limits, ListingCutAtALineEndIsFoundByTheMemberCount) {
     const std::string a = upload("many.zip");
     make_zip(a, members);
     const std::string before = read_file(a);
-    fs::remove(kUnzip);
-    write_file(kUnzip, "#!/bin/sh\n'" + std::string(E2E_SYSTEM_UNZIP) +
-                           "' \"$@\"; status=$?\n[ \"$1\" = -vqq ] && rm -f '" + kTmpDir +
-                           "/filler'\nexit $status\n");
-    fs::permissions(kUnzip, fs::perms::owner_all);
+    put_site_script(kUnzip,
+                    "'" + std::string(E2E_SYSTEM_UNZIP) +
+                        "' \"$@\"; status=$?\n[ \"$1\" = -vqq ] && rm -f '" + kTmpDir +
+                        "/filler'\nexit $status\n",
+                    fs::perms::owner_all);
     tmp.fill_leaving(4096);
     RunResult result = run_tagger({"-v", a});
     EXPECT_EQ(mask_temp_names(result.out),

@@ -5,13 +5,13 @@
 // archiver runs (as the uploader) just before the real program.
 #include "e2e_upload_site.h"
 
+#include "support/sample_text.h"
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <pwd.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,11 +50,8 @@ class StrangersUpload : public UploadSite {
     // An archive with `padding` bytes that do not compress, so that zip
     // takes a while over it.
     std::string make_upload(const std::string &path, std::size_t padding = 0) const {
-        std::mt19937 random(7);
-        std::string data(padding, '\0');
-        for (char &c : data)
-            c = static_cast<char>(random());
-        make_zip(path, {{"FILE_ID.DIZ", kDiz}, {"data.bin", data}});
+        make_zip(path,
+                 {{"FILE_ID.DIZ", kDiz}, {"data.bin", velmo::test::random_bytes(padding, 7)}});
         give(path);
         return read_file(path);
     }
@@ -302,8 +299,9 @@ TEST_F(StrangersUpload, PlantsInASharedDirectoryBlockNothing) {
     const std::string plant = shared + "/FILE_ID.DIZ";
     fs::create_directory(plant);
     write_file(plant + "/keep.txt", "kept\n");
-    write_file(shared + "/.velmotag_lock_" + std::string(16, '0'), "");
-    for (const std::string &path : {plant, plant + "/keep.txt"})
+    const std::string lock_plant = beside_lock_path(a);
+    write_file(lock_plant, "");
+    for (const std::string &path : {plant, plant + "/keep.txt", lock_plant})
         ASSERT_EQ(lchown(path.c_str(), 12345, 12345), 0);
     EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");
     EXPECT_EQ(zip_member(a, "FILE_ID.DIZ"), tagged("Cool tool\n\rTiny\n\r"));
@@ -319,12 +317,7 @@ TEST_F(StrangersUpload, ForeignLockFileBesideTheArchiveIsReplaced) {
     ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
     const std::string a = shared + "/a.zip";
     make_upload(a);
-    std::uint64_t hash = 14695981039346656037ULL; // FNV-1a of the name
-    for (unsigned char c : std::string("a.zip"))
-        hash = (hash ^ c) * 1099511628211ULL;
-    char hex[17];
-    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
-    const std::string planted = shared + "/.velmotag_lock_" + hex;
+    const std::string planted = beside_lock_path(a);
     const HeldLock held(planted);
     ASSERT_EQ(lchown(planted.c_str(), 12345, 12345), 0);
     EXPECT_EQ(run_tagger({"-q", a}).out, "done\n");

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,27 +56,32 @@ RunResult unzip_copy_of(const std::string &archive, std::vector<std::string> arg
 
 } // namespace
 
+void put_site_script(const std::string &site_program, const std::string &body, fs::perms perms) {
+    fs::remove(site_program);
+    write_file(site_program, "#!/bin/sh\n" + body);
+    fs::permissions(site_program, perms);
+}
+
+void restore_site_program(const std::string &site_program, const std::string &real_program) {
+    fs::remove(site_program);
+    fs::create_symlink(real_program, site_program);
+}
+
 void steer_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir,
                         const std::string &action, bool once) {
-    fs::remove(site_program);
     const std::string first = once ? " && mkdir '" + dir + "/steered' 2>/dev/null" : "";
-    write_file(site_program, "#!/bin/sh\n"
-                             "if [ \"$1\" = '" +
-                                 option + "' ]" + first + "; then\n" + action +
-                                 "\nfi\n"
-                                 "exec '" +
-                                 real_program + "' \"$@\"\n");
-    fs::permissions(site_program, fs::perms::owner_all | fs::perms::group_read |
-                                      fs::perms::group_exec | fs::perms::others_read |
-                                      fs::perms::others_exec);
+    put_site_script(site_program, "if [ \"$1\" = '" + option + "' ]" + first + "; then\n" + action +
+                                      "\nfi\nexec '" + real_program + "' \"$@\"\n");
+}
+
+std::string pause_action(const std::string &dir) {
+    return "    : > '" + dir + "/ready'\n    while [ ! -e '" + dir + "/go' ]; do sleep 0.05; done";
 }
 
 void pause_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir) {
-    steer_site_program(site_program, real_program, option, dir,
-                       "    : > '" + dir + "/ready'\n    while [ ! -e '" + dir +
-                           "/go' ]; do sleep 0.05; done");
+    steer_site_program(site_program, real_program, option, dir, pause_action(dir));
 }
 
 bool wait_for_path(const std::string &path, int seconds) {
@@ -95,6 +101,15 @@ std::string directory_lock_path(const std::string &dir) {
     std::snprintf(name, sizeof name, "d-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
                   static_cast<unsigned long long>(st.st_ino));
     return kStateDir + "/locks/" + name;
+}
+
+std::string beside_lock_path(const std::string &archive) {
+    std::uint64_t hash = 14695981039346656037ULL; // FNV-1a of the name
+    for (unsigned char c : fs::path(archive).filename().string())
+        hash = (hash ^ c) * 1099511628211ULL;
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    return (fs::path(archive).parent_path() / (std::string(".velmotag_lock_") + hex)).string();
 }
 
 HeldLock::HeldLock(const std::string &path) {
@@ -262,11 +277,8 @@ void TaggerSite::SetUp() {
     write_file(kConfDir + "/zorv97.nfo", kZorvInfo);
     write_file(kConfDir + "/velmo97.nfo", kVelmoInfo);
     write_file(kConfDir + "/other.nfo", kOtherInfo);
-    for (const auto &[link, target] :
-         {std::pair{kUnzip, E2E_SYSTEM_UNZIP}, std::pair{kZip, E2E_SYSTEM_ZIP}}) {
-        fs::remove(link);
-        fs::create_symlink(target, link);
-    }
+    restore_site_program(kUnzip, E2E_SYSTEM_UNZIP);
+    restore_site_program(kZip, E2E_SYSTEM_ZIP);
     // Start every test clean: no temporary files, no locks or records of
     // changes that an earlier test's runs left.
     fs::remove_all(kTmpDir);

@@ -10,6 +10,7 @@
 #include "support/process.h"
 #include "support/temp_dir.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,6 +22,7 @@ using velmo::test::Background;
 using velmo::test::dir_entries;
 using velmo::test::file_mode;
 using velmo::test::path_exists;
+using velmo::test::process_running;
 using velmo::test::read_file;
 using velmo::test::run_on_terminal;
 using velmo::test::run_program;
@@ -48,6 +50,14 @@ extern const std::string kZorvInfo;     // zorv97.nfo
 extern const std::string kVelmoInfo;    // velmo97.nfo
 extern const std::string kOtherInfo;    // other.nfo
 
+// Puts a shell script, "#!/bin/sh" and then `body`, at the site's
+// `site_program` (kZip or kUnzip), mode `perms`.
+void put_site_script(const std::string &site_program, const std::string &body,
+                     std::filesystem::perms perms = std::filesystem::perms(0755));
+
+// Puts the link to the system's `real_program` back at `site_program`.
+void restore_site_program(const std::string &site_program, const std::string &real_program);
+
 // Puts a script at the site's `site_program` (kZip or kUnzip) that runs
 // `real_program`, but the first time it is given `option` as its first
 // argument (every time, unless `once`) runs the shell text `action` first
@@ -58,8 +68,11 @@ void steer_site_program(const std::string &site_program, const std::string &real
                         const std::string &option, const std::string &dir,
                         const std::string &action, bool once = true);
 
-// steer_site_program with an action that creates `dir`/ready and waits
-// for `dir`/go: a run can be stopped at a known step.
+// The shell text that creates `dir`/ready and waits for `dir`/go.
+std::string pause_action(const std::string &dir);
+
+// steer_site_program with the pause_action: a run can be stopped at a
+// known step.
 void pause_site_program(const std::string &site_program, const std::string &real_program,
                         const std::string &option, const std::string &dir);
 
@@ -69,6 +82,10 @@ bool wait_for_path(const std::string &path, int seconds);
 // The lock file in the state directory that the tagger takes for the
 // directory `dir` while it changes an archive there.
 std::string directory_lock_path(const std::string &dir);
+
+// The lock file that the tagger takes beside the archive `archive` when
+// it has no state directory.
+std::string beside_lock_path(const std::string &archive);
 
 // An exclusive flock on a file (made when missing) or a directory, held as
 // the tagger holds its locks, until the object goes.

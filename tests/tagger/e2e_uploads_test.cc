@@ -101,7 +101,6 @@ class PlantedOutput : public UploadSite, public ::testing::WithParamInterface<co
     void SetUp() override {
         UploadSite::SetUp();
         make_zip(upload("a.zip"), {{"FILE_ID.DIZ", kDiz}, kReadme});
-        before_ = read_file(upload("a.zip"));
     }
 
     // Runs the tagger on `archive` and checks that it was tagged.
@@ -114,7 +113,6 @@ class PlantedOutput : public UploadSite, public ::testing::WithParamInterface<co
                   mode == "-s" ? "" : verbose_run(archive + ": (FILE_ID.DIZ) done\n", 1));
         expect_tagged(archive, {{"FILE_ID.DIZ", kDiz}, kReadme}, kStored, mode == "-s");
     }
-    std::string before_;
 };
 
 TEST_P(PlantedOutput, SymbolicLinkToAFileOutside) {
